@@ -1,0 +1,5 @@
+#include "UFormAtualizador.h"
+
+TfrmPrincipal::TfrmPrincipal(QWidget* parent) : QWidget(parent) {
+    setWindowTitle(QStringLiteral("Atualizador"));
+}
