@@ -137,6 +137,9 @@ void TfrmPrincipal::buildLayout() {
                        QStringLiteral(":: Etapas de Atualização do Executável ::"));
     lblTitulo->setFont(negrito);
     lblTitulo->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // Its own roles: a child otherwise takes the window's button-face role.
+    lblTitulo->setBackgroundRole(QPalette::Window);
+    lblTitulo->setForegroundRole(QPalette::WindowText);
     lblTitulo->setAutoFillBackground(true);
     QPalette titulo = lblTitulo->palette();
     titulo.setColor(QPalette::Window, applicationWorkspaceColor());
@@ -291,7 +294,7 @@ void TfrmPrincipal::ExecutarAtualizacao() {
     setEnabled(true);
     FSistema.pause(3000);
     FSistema.launch(CaminhoAtualizador + NomeExecutavel, reinterpret_cast<void*>(winId()));
-    FSistema.terminate();
+    FSistema.quit();
 }
 
 bool TfrmPrincipal::ProcessoEmExecucao(const QString& nome) {

@@ -12,6 +12,6 @@ UpdateSystem UpdateSystem::real() {
     s.launch = [](const QString& file, void* ownerWindow) {
         platform::shellOpen(platform::Path(file.toStdU16String()), ownerWindow);
     };
-    s.terminate = [] { QCoreApplication::quit(); };
+    s.quit = [] { QCoreApplication::quit(); };
     return s;
 }

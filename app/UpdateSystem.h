@@ -17,7 +17,7 @@ struct UpdateSystem {
     std::function<void(unsigned milliseconds)> pause;
     std::function<void(TAtualizador&)> runSteps;
     std::function<void(const QString& file, void* ownerWindow)> launch;
-    std::function<void()> terminate;
+    std::function<void()> quit;
 
     static UpdateSystem real();
 };
