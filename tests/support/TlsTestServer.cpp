@@ -256,8 +256,15 @@ TlsTestServer::TlsTestServer(ServerOptions options)
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = htons(options_.port);
-    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(listenFd_, 16) != 0) {
+    // A fixed port may briefly be some other test's ephemeral one: wait a little.
+    int bound = -1;
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        bound = ::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        if (bound == 0 || errno != EADDRINUSE || options_.port == 0)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (bound != 0 || ::listen(listenFd_, 16) != 0) {
         int code = errno;
         ::close(listenFd_);
         if (shared_->ctx)
