@@ -127,12 +127,12 @@ void extractStaged(const ZipPackage& package, const platform::Path& baseDirector
 
     Temporaries temporaries;
     std::vector<Staged> staged;
+    std::vector<platform::Path> directories;
     std::vector<char> buffer;
     for (const ZipEntry& entry : entries) {
         platform::Path target = targetPath(baseDirectory, entry.name);
         if (entry.directory) {
-            std::error_code ec; // one that cannot be made is skipped, as a file would be
-            std::filesystem::create_directories(target, ec);
+            directories.push_back(std::move(target));
             continue;
         }
         createParentDirectories(target);
@@ -148,6 +148,10 @@ void extractStaged(const ZipPackage& package, const platform::Path& baseDirector
         staged.push_back({&entry, std::move(target), temporary});
     }
 
+    for (const platform::Path& directory : directories) {
+        std::error_code ec; // one that cannot be made is skipped, as a file would be
+        std::filesystem::create_directories(directory, ec);
+    }
     for (Staged& s : staged) {
         s.installed = platform::replaceFile(temporaries[s.temporary], s.target);
         if (!s.installed)
