@@ -5,6 +5,7 @@
 #include "ExceptionQt.h"
 
 #include <filesystem>
+#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -78,15 +79,31 @@ void createParentDirectories(const platform::Path& target) {
         throwSystem(ec);
 }
 
+// Every target of the package, compared without case so that it also holds
+// where names are not case-sensitive.
+class Targets {
+public:
+    void add(const platform::Path& target) { keys_.insert(key(target)); }
+    bool contains(const platform::Path& path) const { return keys_.count(key(path)) > 0; }
+
+private:
+    static QString key(const platform::Path& path) {
+        return QString::fromStdU16String(path.lexically_normal().u16string()).toCaseFolded();
+    }
+    std::set<QString> keys_;
+};
+
 // A short name of our own beside the target, so that a long target name
-// cannot make it too long, nor an existing file be taken.
+// cannot make it too long, and one that is neither an existing file nor
+// another entry's target, which would be moved over it.
 platform::File createTemporary(const platform::Path& target, std::uint64_t index,
-                               platform::Path& path) {
+                               const Targets& targets, platform::Path& path) {
     for (unsigned attempt = 0;; ++attempt) {
         std::string name = ".vz" + std::to_string(index) + "-" + std::to_string(attempt) + ".tmp";
         path = target.parent_path() / name;
         std::error_code ec;
-        if (std::filesystem::exists(std::filesystem::symlink_status(path, ec)))
+        if (targets.contains(path) ||
+            std::filesystem::exists(std::filesystem::symlink_status(path, ec)))
             continue;
         return platform::File::createNew(path);
     }
@@ -104,20 +121,23 @@ struct Staged {
 void extractStaged(const ZipPackage& package, const platform::Path& baseDirectory) {
     const std::vector<ZipEntry>& entries = package.entries();
     checkEntries(entries);
+    Targets targets;
+    for (const ZipEntry& entry : entries)
+        targets.add(targetPath(baseDirectory, entry.name));
 
     Temporaries temporaries;
     std::vector<Staged> staged;
+    std::vector<platform::Path> directories;
     std::vector<char> buffer;
     for (const ZipEntry& entry : entries) {
         platform::Path target = targetPath(baseDirectory, entry.name);
         if (entry.directory) {
-            std::error_code ec; // one that cannot be made is skipped, as a file would be
-            std::filesystem::create_directories(target, ec);
+            directories.push_back(std::move(target));
             continue;
         }
         createParentDirectories(target);
         platform::Path temporaryPath;
-        platform::File file = createTemporary(target, entry.index, temporaryPath);
+        platform::File file = createTemporary(target, entry.index, targets, temporaryPath);
         std::size_t temporary = temporaries.add(temporaryPath);
         if (entry.size > 0)
             file.reserve(entry.size); // a full disk fails here, before any decoding
@@ -128,6 +148,10 @@ void extractStaged(const ZipPackage& package, const platform::Path& baseDirector
         staged.push_back({&entry, std::move(target), temporary});
     }
 
+    for (const platform::Path& directory : directories) {
+        std::error_code ec; // one that cannot be made is skipped, as a file would be
+        std::filesystem::create_directories(directory, ec);
+    }
     for (Staged& s : staged) {
         s.installed = platform::replaceFile(temporaries[s.temporary], s.target);
         if (!s.installed)

@@ -234,3 +234,28 @@ std::uint16_t ZipPatcher::get16(int at) const {
 std::uint32_t ZipPatcher::get32(int at) const {
     return static_cast<std::uint32_t>(get16(at)) | static_cast<std::uint32_t>(get16(at + 2)) << 16;
 }
+
+void toZip64(QByteArray& zip) {
+    ZipPatcher p(zip);
+    const int end = p.endRecord();
+    const std::uint64_t entries = p.get16(end + 10);
+    const std::uint64_t size = p.get32(end + 12);
+    const std::uint64_t offset = p.get32(end + 16);
+
+    auto le = [](std::uint64_t value, int bytes) {
+        QByteArray out;
+        for (int i = 0; i < bytes; ++i)
+            out.append(char(value >> (8 * i) & 0xFF));
+        return out;
+    };
+    QByteArray record = le(0x06064b50, 4) + le(44, 8) + le(45, 2) + le(45, 2) + le(0, 4) +
+                        le(0, 4) + le(entries, 8) + le(entries, 8) + le(size, 8) + le(offset, 8);
+    QByteArray locator = le(0x07064b50, 4) + le(0, 4) + le(std::uint64_t(end), 8) + le(1, 4);
+    zip.insert(end, record + locator);
+
+    ZipPatcher q(zip);
+    q.put16(q.endRecord() + 8, 0xFFFF);
+    q.put16(q.endRecord() + 10, 0xFFFF);
+    q.put32(q.endRecord() + 12, 0xFFFFFFFF);
+    q.put32(q.endRecord() + 16, 0xFFFFFFFF);
+}

@@ -55,6 +55,10 @@ private:
     int end_ = -1;
 };
 
+// The same archive with Zip64 end records, the classic end record's fields
+// saturated so that a reader must follow them.
+void toZip64(QByteArray& zip);
+
 // Each codec's own compressed form of `data`, as it sits in a ZIP entry.
 QByteArray lzmaEntryData(const QByteArray& data);
 QByteArray xzData(const QByteArray& data);

@@ -206,6 +206,20 @@ const QList<Case>& cases() {
          [] { return zipOf(good()); },
          {},
          goodWritten()},
+        {"Zip64 end records",
+         [] {
+             QByteArray zip = zipOf(good());
+             toZip64(zip);
+             return zip;
+         },
+         {},
+         goodWritten()},
+        {"an entry named like a temporary",
+         [] {
+             return zipOf({file("a/.vz1-0.tmp", "zero"), file("a/um.txt", "um")});
+         },
+         {},
+         {{QStringLiteral("a/.vz1-0.tmp"), "zero"}, {QStringLiteral("a/um.txt"), "um"}}},
         {"name without a dot",
          [] { return zipOf({file("LEIAME", "sem extensão")}); },
          {},
@@ -309,6 +323,14 @@ const QList<Case>& cases() {
              return patched(goodAnd(file("dados/ruim.bin", text(400))),
                             [](QByteArray&, ZipPatcher& p) {
                                 p.setUncompressedSize(2, p.get32(p.central(2) + 24) - 1);
+                            });
+         },
+         QStringLiteral("Zip archive inconsistent in entry dados/ruim.bin")},
+        {"size larger than the data",
+         [] {
+             return patched(goodAnd(file("dados/ruim.bin", text(400))),
+                            [](QByteArray&, ZipPatcher& p) {
+                                p.setUncompressedSize(2, p.get32(p.central(2) + 24) + 1);
                             });
          },
          QStringLiteral("Zip archive inconsistent in entry dados/ruim.bin")},
