@@ -5,8 +5,9 @@
 #include <QClipboard>
 #include <QKeyEvent>
 
-MessageBox::MessageBox(QWidget* owner, const QString& caption, const QString& text, Icon icon,
-                       const QList<StandardButton>& buttons, StandardButton defaultButton)
+UpdaterMessageBox::UpdaterMessageBox(QWidget* owner, const QString& caption, const QString& text,
+                                     Icon icon, const QList<StandardButton>& buttons,
+                                     StandardButton defaultButton)
     : QMessageBox(owner), rawText_(text), order_(buttons) {
     setWindowTitle(caption);
     setIcon(icon);
@@ -21,7 +22,7 @@ MessageBox::MessageBox(QWidget* owner, const QString& caption, const QString& te
         setDefaultButton(defaultButton);
 }
 
-QString MessageBox::copyText() const {
+QString UpdaterMessageBox::copyText() const {
     QStringList captions;
     // In the order the box was asked for (Yes before No), as Windows lists them.
     for (StandardButton b : order_)
@@ -29,7 +30,7 @@ QString MessageBox::copyText() const {
     return windowsCopyText(windowTitle(), rawText_, captions);
 }
 
-void MessageBox::keyPressEvent(QKeyEvent* event) {
+void UpdaterMessageBox::keyPressEvent(QKeyEvent* event) {
     if (event == QKeySequence::Copy) {
         QGuiApplication::clipboard()->setText(copyText());
         event->accept();
@@ -44,7 +45,7 @@ QMessageBox::StandardButton showMessageBox(QWidget* owner, const QString& captio
                                            QMessageBox::StandardButton defaultButton) {
     if (QWidget* active = QApplication::activeWindow())
         owner = active;
-    MessageBox box(owner, caption, text, icon, buttons, defaultButton);
+    UpdaterMessageBox box(owner, caption, text, icon, buttons, defaultButton);
     box.exec();
     return box.standardButton(box.clickedButton());
 }

@@ -5,11 +5,11 @@
 
 // Every message box of the updater: a modal Qt box whose Ctrl+C copies it the
 // way Windows' own boxes do, which users paste into their support requests.
-class MessageBox : public QMessageBox {
+class UpdaterMessageBox : public QMessageBox {
     Q_OBJECT
 public:
-    MessageBox(QWidget* owner, const QString& caption, const QString& text, Icon icon,
-               const QList<StandardButton>& buttons, StandardButton defaultButton);
+    UpdaterMessageBox(QWidget* owner, const QString& caption, const QString& text, Icon icon,
+                      const QList<StandardButton>& buttons, StandardButton defaultButton);
 
     // The text as given, line breaks included.
     const QString& rawText() const { return rawText_; }

@@ -9,6 +9,7 @@ packages=(
     libcurl4-openssl-dev libssl-dev openssl
     libzip-dev zlib1g-dev libbz2-dev liblzma-dev libzstd-dev
     zip unzip libarchive-tools curl
+    python3-pil
     xvfb xauth xdotool xclip openbox x11-utils imagemagick
     g++-mingw-w64-x86-64 wine wine64
 )

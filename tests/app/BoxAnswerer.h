@@ -34,11 +34,11 @@ public:
     void answer(QMessageBox::StandardButton a) { answers_.push_back(a); }
     const std::vector<Seen>& seen() const { return seen_; }
     // Called while a box is open, before it is answered.
-    std::function<void(MessageBox&)> onOpen;
+    std::function<void(UpdaterMessageBox&)> onOpen;
 
 private:
     void poll() {
-        auto* box = qobject_cast<MessageBox*>(QApplication::activeModalWidget());
+        auto* box = qobject_cast<UpdaterMessageBox*>(QApplication::activeModalWidget());
         if (!box || box == last_ || !box->isVisible())
             return;
         last_ = box;
@@ -63,7 +63,7 @@ private:
     }
 
     QTimer timer_;
-    QPointer<MessageBox> last_;
+    QPointer<UpdaterMessageBox> last_;
     std::deque<QMessageBox::StandardButton> answers_;
     std::vector<Seen> seen_;
 };

@@ -226,6 +226,40 @@ private slots:
         QCOMPARE(form->imgTitulo->pixmap().size(), QSize(32, 32));
     }
 
+    void assets_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<int>("maxColours"); // 0: any
+        QTest::newRow("title icon") << ":/titulo.png" << QSize(32, 32) << 0;
+        QTest::newRow("product logo") << ":/vantra.gif" << QSize(128, 166) << 16;
+        QTest::newRow("button glyph") << ":/atualizar.png" << QSize(16, 16) << 0;
+        QTest::newRow("window icon") << ":/AtualizadorVantra.png" << QSize(32, 32) << 16;
+        QTest::newRow("executable icon")
+            << VANTRA_ASSETS_DIR "/AtualizadorVantra.ico" << QSize(32, 32) << 16;
+    }
+    // Each picture has its size, a transparent part, and at most its colours.
+    void assets() {
+        QFETCH(QString, file);
+        QFETCH(QSize, size);
+        QFETCH(int, maxColours);
+        const QImage image = QImage(file).convertToFormat(QImage::Format_ARGB32);
+        QCOMPARE(image.size(), size);
+        QSet<QRgb> colours;
+        bool transparent = false, opaque = false;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QRgb p = image.pixel(x, y);
+                transparent |= qAlpha(p) == 0;
+                opaque |= qAlpha(p) == 255;
+                if (qAlpha(p) == 255)
+                    colours.insert(p);
+            }
+        QVERIFY(transparent);
+        QVERIFY(opaque);
+        if (maxColours)
+            QVERIFY2(colours.size() <= maxColours, qPrintable(QString::number(colours.size())));
+    }
+
     // --- the Step list -----------------------------------------------------
 
     void stepLinePositions_data() {
