@@ -13,14 +13,19 @@ public:
     ~TDownload();
 
     // Backup of the executable, the address lookup and the download; any
-    // failure leaves as "Não foi possível realizar o download do aplicativo!"...
+    // failure leaves as "Não foi possível realizar o download do aplicativo!"
+    // followed by the inner message.
     void RealizarDownload();
 
     // Whether this attempt moved Vantra.exe to Vantra_old.exe.
     bool BackupFeito() const { return FBackupFeito; }
 
+    // Sent by both requests.
+    static const QString userAgent;
+
 private:
     QString ObterValorConfiguracao(const QString& chave);
+    platform::Path caminho(const QString& nomeArquivo) const;
 
     HttpClient& FIdHTTP;
     platform::File FExecutavelZip;
