@@ -1,10 +1,12 @@
+#include "Translations.h"
 #include "UFormAtualizador.h"
-
-#include <QApplication>
+#include "UpdaterApplication.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    TfrmPrincipal frmPrincipal;
-    frmPrincipal.show();
-    return app.exec();
+    UpdaterApplication application(argc, argv);
+    installQtTranslations(application, QLocale::system());
+    TfrmPrincipal window;
+    frmPrincipal = &window;
+    window.show();
+    return application.exec();
 }

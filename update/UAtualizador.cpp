@@ -1,10 +1,65 @@
 #include "UAtualizador.h"
 
+#include "Descompactador.h"
+#include "Exception.h"
+#include "Platform.h"
+#include "UDownload.h"
+
+#include <optional>
+
+namespace {
+
+platform::Path caminho(const QString& diretorio, const char16_t* arquivo) {
+    return platform::Path((diretorio + QString::fromUtf16(arquivo)).toStdU16String());
+}
+
+} // namespace
+
 TAtualizador::TAtualizador(IEtapaAtualizador& aEtapaAtualizador, HttpClient& aIdHTTP,
                            QString aCaminhoAtualizar)
     : FIdHTTP(aIdHTTP), FEtapaAtualizador(aEtapaAtualizador),
       FCaminhoAtualizar(std::move(aCaminhoAtualizar)) {}
 
-void TAtualizador::Atualizar() {}
+void TAtualizador::Atualizar() {
+    bool backupFeito = false;
+    try {
+        Etapa(QStringLiteral("1 - Download do executável."));
+        {
+            std::optional<TDownload> download;
+            download.emplace(FIdHTTP, FCaminhoAtualizar);
+            // Read before the download object and its package file are gone,
+            // on the failure path too.
+            try {
+                download->RealizarDownload();
+            } catch (...) {
+                backupFeito = download->BackupFeito();
+                throw;
+            }
+            backupFeito = download->BackupFeito();
+        }
+        Etapa(QStringLiteral("2 - Descompactando o executável."));
+        Descompactar();
+        Etapa(QStringLiteral("3 - Executável atualizado com sucesso."));
+    } catch (const std::exception& erro) {
+        // Without this the product could no longer be started at all.
+        if (backupFeito)
+            RestaurarExecutavel(FCaminhoAtualizar);
+        throw wrapped(u"Não foi possível atualizar o aplicativo!", erro);
+    }
+}
 
-void TAtualizador::Descompactar() {}
+void TAtualizador::Descompactar() {
+    DescompactarPacote(FCaminhoAtualizar);
+}
+
+void TAtualizador::Etapa(const QString& linha) {
+    FEtapaAtualizador.AdicionarLinha(linha);
+    FEtapaAtualizador.ProcessarMensagens();
+}
+
+bool RestaurarExecutavel(const QString& caminhoAtualizar) {
+    const platform::Path executavel = caminho(caminhoAtualizar, u"Vantra.exe");
+    if (platform::fileExists(executavel))
+        return false;
+    return platform::moveFile(caminho(caminhoAtualizar, u"Vantra_old.exe"), executavel);
+}
