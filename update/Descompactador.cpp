@@ -1,5 +1,33 @@
 #include "Descompactador.h"
 
 #include "ExceptionQt.h"
+#include "StagedExtraction.h"
+#include "ZipPackage.h"
 
-void DescompactarPacote(const QString&) { throw erro(QStringLiteral("not yet")); }
+#include <QDir>
+
+namespace {
+
+platform::Path toPath(const QString& text) {
+    return platform::Path(text.toStdU16String());
+}
+
+// Built afresh for each use, as the download step wrote it.
+platform::Path caminhoPacote(const QString& caminhoAtualizar) {
+    return toPath(caminhoAtualizar + QDir::separator() + QStringLiteral("Vantra.zip"));
+}
+
+} // namespace
+
+void DescompactarPacote(const QString& caminhoAtualizar) {
+    try {
+        {
+            ZipPackage pacote(caminhoPacote(caminhoAtualizar), toPath(caminhoAtualizar));
+            extractStaged(pacote, toPath(caminhoAtualizar));
+        } // the package is closed before it is deleted
+        if (platform::fileExists(caminhoPacote(caminhoAtualizar)))
+            platform::deleteFile(caminhoPacote(caminhoAtualizar));
+    } catch (const std::exception& e) {
+        throw wrapped(u"Não foi possível descompactar o arquivo!", e);
+    }
+}

@@ -1,0 +1,501 @@
+// Extraction of real packages over a real Product directory: what the user
+// gets on disk, and the message when the update stops.
+
+#include "Descompactador.h"
+#include "Exception.h"
+#include "ExceptionQt.h"
+#include "Platform.h"
+#include "ZipFixture.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QMap>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+namespace {
+
+const QString frase = QStringLiteral("Não foi possível descompactar o arquivo!\r\n\r\n");
+
+struct Existing {
+    QString path;
+    QByteArray content; // a directory when null
+    int mode = 0644;
+};
+
+struct Expected {
+    QString path;
+    QByteArray content;
+    int mode = -1; // -1: not checked
+};
+
+struct Case {
+    const char* tag;
+    std::function<QByteArray()> package;
+    QString error = {};            // the inner message; empty when the step succeeds
+    QList<Expected> files = {};    // on success: what was written (everything else unchanged)
+    QStringList directories = {};  // on success: directories that must exist
+    QList<Existing> existing = {}; // besides the product's usual files
+};
+
+struct FileState {
+    QByteArray content;
+    int mode = 0;
+    bool operator==(const FileState&) const = default;
+};
+using Snapshot = QMap<QString, FileState>;
+
+const QList<Existing> productFiles = {
+    {QStringLiteral("Vantra.exe"), "versão antiga do produto"},
+    {QStringLiteral("dados/config.ini"), "config antiga"},
+};
+
+int modeOf(const QString& path) {
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
+
+// Every file, link and temporary below the test's root, so that a write
+// outside the Product directory shows up as well.
+Snapshot snapshot(const QString& root) {
+    Snapshot files;
+    QDirIterator it(root, QDir::Files | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QString path = it.next();
+        QFile file(path);
+        FileState state;
+        if (file.open(QIODevice::ReadOnly))
+            state.content = file.readAll();
+        state.mode = modeOf(path);
+        files.insert(QDir(root).relativeFilePath(path), state);
+    }
+    return files;
+}
+
+void writeFile(const QString& path, const QByteArray& content, int mode = 0644) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(content), content.size());
+    file.close();
+    QCOMPARE(::chmod(QFile::encodeName(path).constData(), mode), 0);
+}
+
+FixtureEntry file(const char* name, const QByteArray& data, Codec codec = Codec::Deflate) {
+    FixtureEntry e;
+    e.name = name;
+    e.data = data;
+    e.codec = codec;
+    return e;
+}
+
+FixtureEntry directory(const char* name) {
+    FixtureEntry e;
+    e.name = name;
+    e.directory = true;
+    return e;
+}
+
+FixtureEntry withAttributes(FixtureEntry e, int hostSystem, std::uint32_t attributes) {
+    e.hostSystem = hostSystem;
+    e.externalAttributes = attributes;
+    return e;
+}
+
+constexpr int msDos = 0;
+constexpr int unixHost = 3;
+std::uint32_t unixMode(std::uint32_t mode) {
+    return mode << 16;
+}
+
+// Large and repetitive enough to be deflated rather than stored.
+QByteArray text(int lines, const char* word = "linha") {
+    QByteArray out;
+    for (int i = 0; i < lines; ++i)
+        out += QByteArray(word) + ' ' + QByteArray::number(i * 7919 % 1000) + '\n';
+    return out;
+}
+
+// Good entries that replace a product file and add a new one; a failing
+// case that came after them must still leave both untouched.
+QList<FixtureEntry> good() {
+    return {file("Vantra.exe", "versão nova do produto"), file("dados/novo.txt", "novo")};
+}
+
+QByteArray zipOf(QList<FixtureEntry> entries, const QByteArray& comment = {}) {
+    return buildZip(entries, comment);
+}
+
+QList<Expected> goodWritten() {
+    return {{QStringLiteral("Vantra.exe"), "versão nova do produto"},
+            {QStringLiteral("dados/novo.txt"), "novo"}};
+}
+
+// The archive after `patch`, which gets the bytes and a patcher over them.
+QByteArray patched(QList<FixtureEntry> entries,
+                   const std::function<void(QByteArray&, ZipPatcher&)>& patch) {
+    QByteArray zip = buildZip(entries);
+    ZipPatcher patcher(zip);
+    patch(zip, patcher);
+    return zip;
+}
+
+QList<FixtureEntry> goodAnd(FixtureEntry bad) {
+    return good() << bad;
+}
+
+QString unsafe(const char* name) {
+    return QStringLiteral("Unsafe file name in entry ") + QString::fromUtf8(name);
+}
+
+Case unsafeName(const char* tag, const char* name) {
+    return {tag, [name] { return zipOf(goodAnd(file(name, "fora"))); }, unsafe(name)};
+}
+
+const QList<Case>& cases() {
+    static const QList<Case> all = {
+        // --- the package is not an archive we can read ---
+        {"zero-byte package", [] { return QByteArray(); }, QStringLiteral("Invalid Stream")},
+        {"HTML page instead of the package",
+         [] { return QByteArray("<html><body><h1>404 Not Found</h1></body></html>\n"); },
+         QStringLiteral("Unhandled Archive Type")},
+        {"truncated archive",
+         [] {
+             QByteArray zip = zipOf({file("Vantra.exe", text(4000))});
+             return zip.left(zip.size() / 2);
+         },
+         QStringLiteral("Unhandled Archive Type")},
+        {"shorter than an end record", [] { return QByteArray("PK\x05\x06\0\0\0\0", 8); },
+         QStringLiteral("Unhandled Archive Type")},
+        {"damaged central directory",
+         [] {
+             return patched(good(), [](QByteArray&, ZipPatcher& p) { p.put32(p.central(1), 0); });
+         },
+         QStringLiteral("Invalid file - not a PKZip file")},
+        {"end record pointing past the file",
+         [] {
+             return patched(good(), [](QByteArray&, ZipPatcher& p) {
+                 p.put32(p.endRecord() + 16, 0x00FFFFFF);
+             });
+         },
+         QStringLiteral("Invalid file - not a PKZip file")},
+        {"split marker but no archive",
+         [] { return QByteArray("PK\x07\x08", 4) + QByteArray(200, 'x'); },
+         QStringLiteral("Invalid file - not a PKZip file")},
+        {"archive announcing further parts",
+         [] {
+             return patched(good(),
+                            [](QByteArray&, ZipPatcher& p) { p.put16(p.endRecord() + 4, 1); });
+         },
+         QStringLiteral("Multi-disk zip archives not supported")},
+
+        // --- archives that extract ---
+        {"empty archive", [] { return zipOf({}); }, {}, {}},
+        {"archive comment",
+         [] { return zipOf(good(), "Pacote de atualização"); },
+         {},
+         goodWritten()},
+        {"replaces a product file, adds one in a new directory",
+         [] { return zipOf(good()); },
+         {},
+         goodWritten()},
+        {"name without a dot",
+         [] { return zipOf({file("LEIAME", "sem extensão")}); },
+         {},
+         {{QStringLiteral("LEIAME"), "sem extensão"}}},
+        {"nested directories without directory entries",
+         [] { return zipOf({file("a/b/c/d.txt", text(50))}); },
+         {},
+         {{QStringLiteral("a/b/c/d.txt"), text(50)}}},
+        {"directory entry",
+         [] {
+             return zipOf({directory("vazio/"), directory("x/y/")});
+         },
+         {},
+         {},
+         {QStringLiteral("vazio"), QStringLiteral("x/y")}},
+        {"same name twice: the later one stays",
+         [] {
+             return patched({file("dup-1.txt", "primeiro"), file("dup-2.txt", "segundo")},
+                            [](QByteArray&, ZipPatcher& p) { p.setName(1, "dup-1.txt"); });
+         },
+         {},
+         {{QStringLiteral("dup-1.txt"), "segundo"}}},
+        {"read-only target keeps its content",
+         [] { return zipOf(good() << file("leitura.txt", "novo conteúdo")); },
+         {},
+         goodWritten(),
+         {},
+         {{QStringLiteral("leitura.txt"), "conteúdo protegido", 0444}}},
+        {"directory where a file should go",
+         [] { return zipOf(good() << file("plugins", "um arquivo")); },
+         {},
+         goodWritten(),
+         {QStringLiteral("plugins")},
+         {{QStringLiteral("plugins"), QByteArray()}}},
+        {"every supported method",
+         [] {
+             return zipOf(
+                 {file("store.txt", text(20), Codec::Store),
+                  file("deflate.txt", text(300), Codec::Deflate),
+                  file("bzip2.txt", text(300), Codec::Bzip2),
+                  file("lzma.txt", text(3000), Codec::Lzma), file("xz.txt", text(3000), Codec::Xz),
+                  file("zstd.txt", text(3000), Codec::Zstd), file("vazio.txt", "", Codec::Store)});
+         },
+         {},
+         {{QStringLiteral("store.txt"), text(20)},
+          {QStringLiteral("deflate.txt"), text(300)},
+          {QStringLiteral("bzip2.txt"), text(300)},
+          {QStringLiteral("lzma.txt"), text(3000)},
+          {QStringLiteral("xz.txt"), text(3000)},
+          {QStringLiteral("zstd.txt"), text(3000)},
+          {QStringLiteral("vazio.txt"), ""}}},
+        {"entry names: UTF-8 flagged, UTF-8 unflagged, CP437",
+         [] {
+             return patched(
+                 {file("ñandú.txt", "a"), file("ação.txt", "b"), file("\x87\x82u.txt", "c")},
+                 [](QByteArray&, ZipPatcher& p) { p.setFlags(1, p.flags(1) & ~0x0800); });
+         },
+         {},
+         {{QStringLiteral("ñandú.txt"), "a"},
+          {QStringLiteral("ação.txt"), "b"},
+          {QStringLiteral("çéu.txt"), "c"}}},
+        {"Unix permission bits, without setuid",
+         [] {
+             return zipOf(
+                 {withAttributes(file("bin/run.sh", "#!/bin/sh\n"), unixHost, unixMode(0100755)),
+                  withAttributes(file("bin/suid", "x"), unixHost, unixMode(0104755)),
+                  withAttributes(file("privado.key", "k"), unixHost, unixMode(0100600)),
+                  withAttributes(file("somente.txt", "r"), unixHost, unixMode(0100444))});
+         },
+         {},
+         {{QStringLiteral("bin/run.sh"), "#!/bin/sh\n", 0755},
+          {QStringLiteral("bin/suid"), "x", 0755},
+          {QStringLiteral("privado.key"), "k", 0600},
+          {QStringLiteral("somente.txt"), "r", 0444}}},
+        {"MS-DOS attributes",
+         [] {
+             return zipOf({withAttributes(file("leitura.dll", "r"), msDos, 0x01 | 0x20),
+                           withAttributes(file("normal.dll", "w"), msDos, 0x20)});
+         },
+         {},
+         {{QStringLiteral("leitura.dll"), "r", 0444}, {QStringLiteral("normal.dll"), "w", 0644}}},
+
+        // --- a bad entry: nothing of the product changes ---
+        {"CRC mismatch",
+         [] {
+             return patched(goodAnd(file("dados/ruim.bin", text(400))),
+                            [](QByteArray&, ZipPatcher& p) { p.setCrc(2, p.crc(2) ^ 1); });
+         },
+         QStringLiteral("CRC error in entry dados/ruim.bin")},
+        {"damaged deflate data",
+         [] {
+             return patched(goodAnd(file("dados/ruim.bin", text(400))),
+                            [](QByteArray& zip, ZipPatcher& p) {
+                                QVERIFY(p.get16(p.central(2) + 10) == 8);
+                                zip[p.data(2)] = char(0xFF); // block type 3 does not exist
+                            });
+         },
+         QStringLiteral("Zlib error: data error in entry dados/ruim.bin")},
+        {"size smaller than the data",
+         [] {
+             return patched(goodAnd(file("dados/ruim.bin", text(400))),
+                            [](QByteArray&, ZipPatcher& p) {
+                                p.setUncompressedSize(2, p.get32(p.central(2) + 24) - 1);
+                            });
+         },
+         QStringLiteral("Zip archive inconsistent in entry dados/ruim.bin")},
+        {"encrypted entry",
+         [] {
+             FixtureEntry e = file("segredo.txt", "confidencial");
+             e.encrypted = true;
+             return zipOf(goodAnd(e));
+         },
+         QStringLiteral("Encryption method not supported in entry segredo.txt")},
+        {"unsupported method (Deflate64)",
+         [] {
+             return patched(goodAnd(file("dados/d64.bin", text(400))),
+                            [](QByteArray&, ZipPatcher& p) { p.setMethod(2, 9); });
+         },
+         QStringLiteral("Compression method not supported in entry dados/d64.bin")},
+        {"version needed above 6.3",
+         [] {
+             return patched(goodAnd(file("futuro.bin", "x")),
+                            [](QByteArray&, ZipPatcher& p) { p.setVersionNeeded(2, 64); });
+         },
+         QStringLiteral("Version needed to extract not supported in entry futuro.bin")},
+        {"local header without its signature",
+         [] {
+             return patched(goodAnd(file("dados/ruim.bin", "x")),
+                            [](QByteArray&, ZipPatcher& p) { p.put32(p.local(2), 0); });
+         },
+         QStringLiteral("Zip archive inconsistent in entry dados/ruim.bin")},
+        {"LZMA CRC mismatch",
+         [] {
+             return patched(goodAnd(file("lzma.bin", text(500), Codec::Lzma)),
+                            [](QByteArray&, ZipPatcher& p) { p.setCrc(2, p.crc(2) + 1); });
+         },
+         QStringLiteral("CRC error in entry lzma.bin")},
+        {"LZMA data shorter than its size",
+         [] {
+             return patched(goodAnd(file("lzma.bin", text(500), Codec::Lzma)),
+                            [](QByteArray&, ZipPatcher& p) {
+                                p.setUncompressedSize(2, p.get32(p.central(2) + 24) + 1);
+                            });
+         },
+         QStringLiteral("Compressed data invalid in entry lzma.bin")},
+        {"xz CRC mismatch",
+         [] {
+             return patched(goodAnd(file("xz.bin", text(500), Codec::Xz)),
+                            [](QByteArray&, ZipPatcher& p) { p.setCrc(2, p.crc(2) + 1); });
+         },
+         QStringLiteral("CRC error in entry xz.bin")},
+        {"zstd CRC mismatch",
+         [] {
+             return patched(goodAnd(file("zstd.bin", text(500), Codec::Zstd)),
+                            [](QByteArray&, ZipPatcher& p) { p.setCrc(2, p.crc(2) + 1); });
+         },
+         QStringLiteral("CRC error in entry zstd.bin")},
+        {"damaged zstd data",
+         [] {
+             return patched(goodAnd(file("zstd.bin", text(500), Codec::Zstd)),
+                            [](QByteArray& zip, ZipPatcher& p) { zip[p.data(2)] = 0; });
+         },
+         QStringLiteral("Compressed data invalid in entry zstd.bin")},
+
+        // --- names that would write outside the Product directory ---
+        unsafeName("parent directory", "../fora.txt"),
+        unsafeName("parent directory deeper down", "dados/../../fora.txt"),
+        unsafeName("parent directory with backslashes", "dados\\..\\..\\fora.txt"),
+        unsafeName("parent directory as Windows trims it", "dados/.. /../fora.txt"),
+        unsafeName("absolute name", "/tmp/fora.txt"),
+        unsafeName("UNC name", "\\\\servidor\\share\\fora.txt"),
+        unsafeName("drive letter", "C:/fora.txt"),
+        unsafeName("drive-relative name", "C:fora.txt"),
+        unsafeName("alternate data stream", "Vantra.exe:oculto"),
+        {"symbolic link entry",
+         [] {
+             return zipOf(goodAnd(withAttributes(file("dados/link", "/etc/passwd", Codec::Store),
+                                                 unixHost, unixMode(0120777))));
+         },
+         QStringLiteral("Symbolic link not supported in entry dados/link")},
+    };
+    return all;
+}
+
+} // namespace
+
+class DescompactadorTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void extract_data();
+    void extract();
+    void fullDiskDuringStaging();
+    void lastWriteTimeIsTheEntrysLocalTime();
+};
+
+void DescompactadorTest::extract_data() {
+    QTest::addColumn<int>("row");
+    for (int i = 0; i < cases().size(); ++i)
+        QTest::newRow(cases()[i].tag) << i;
+}
+
+void DescompactadorTest::extract() {
+    QFETCH(int, row);
+    const Case& c = cases()[row];
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString product = root.filePath(QStringLiteral("Produto")) + u'/';
+    for (const Existing& e : productFiles + c.existing) {
+        if (e.content.isNull())
+            QVERIFY(QDir().mkpath(product + e.path));
+        else
+            writeFile(product + e.path, e.content, e.mode);
+    }
+    const QByteArray package = c.package();
+    writeFile(product + QStringLiteral("Vantra.zip"), package);
+    const Snapshot before = snapshot(root.path());
+
+    QString message;
+    try {
+        DescompactarPacote(product);
+    } catch (const Exception& e) {
+        message = mensagem(e);
+    }
+    const Snapshot after = snapshot(root.path());
+
+    if (!c.error.isEmpty()) {
+        QCOMPARE(message, frase + c.error);
+        QCOMPARE(after, before); // package kept, no product file touched, no temporary left
+        return;
+    }
+    QCOMPARE(message, QString());
+    Snapshot expected = before;
+    expected.remove(QStringLiteral("Produto/Vantra.zip"));
+    for (const Expected& e : c.files) {
+        const QString path = QStringLiteral("Produto/") + e.path;
+        FileState state{e.content, e.mode};
+        if (e.mode < 0)
+            state.mode = after.value(path).mode;
+        expected.insert(path, state);
+    }
+    QCOMPARE(after, expected);
+    for (const QString& d : c.directories)
+        QVERIFY2(QFileInfo(product + d).isDir(), qPrintable(d));
+}
+
+// A tmpfs of 1 MiB holds the package and one staged entry, not two.
+void DescompactadorTest::fullDiskDuringStaging() {
+    QTemporaryDir root;
+    const QString product = root.filePath(QStringLiteral("Produto")) + u'/';
+    QVERIFY(QDir().mkpath(product));
+    const QByteArray mountPoint = QFile::encodeName(product);
+    if (::mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=1m") != 0)
+        QSKIP("mounting a tmpfs needs root (CAP_SYS_ADMIN)");
+    auto unmount = qScopeGuard([&] { ::umount2(mountPoint.constData(), MNT_DETACH); });
+
+    writeFile(product + QStringLiteral("Vantra.exe"), "versão antiga do produto");
+    writeFile(product + QStringLiteral("Vantra.zip"),
+              buildZip({file("Vantra.exe", text(50000, "primeiro")),
+                        file("dados/grande.bin", text(50000, "segundo"))}));
+    const Snapshot before = snapshot(root.path());
+
+    QString message;
+    try {
+        DescompactarPacote(product);
+    } catch (const Exception& e) {
+        message = mensagem(e);
+    }
+    QCOMPARE(message, frase + QString::fromStdU16String(platform::systemErrorMessage(ENOSPC)));
+    QCOMPARE(snapshot(root.path()), before);
+}
+
+void DescompactadorTest::lastWriteTimeIsTheEntrysLocalTime() {
+    qputenv("TZ", "America/Sao_Paulo");
+    tzset();
+    auto restore = qScopeGuard([] {
+        qunsetenv("TZ");
+        tzset();
+    });
+    const QDateTime when(QDate(2021, 3, 4), QTime(5, 6, 8)); // local; DOS time has 2 s steps
+    FixtureEntry e = file("datado.txt", "x");
+    e.mtime = when.toSecsSinceEpoch();
+
+    QTemporaryDir root;
+    const QString product = root.filePath(QStringLiteral("Produto")) + u'/';
+    writeFile(product + QStringLiteral("Vantra.zip"), buildZip({e, directory("pasta/")}));
+    DescompactarPacote(product);
+    QCOMPARE(QFileInfo(product + QStringLiteral("datado.txt")).lastModified(), when);
+}
+
+QTEST_GUILESS_MAIN(DescompactadorTest)
+#include "tst_descompactador.moc"

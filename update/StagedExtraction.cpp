@@ -1,0 +1,146 @@
+#include "StagedExtraction.h"
+
+#include "EntryDecoder.h"
+#include "EntryNames.h"
+#include "ExceptionQt.h"
+
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace {
+
+// Versions above 6.3 announce features this reader does not know.
+constexpr std::uint16_t highestVersionNeeded = 63;
+// setuid, setgid and sticky never come from a package.
+constexpr std::uint32_t unixSpecialBits = 07000u << 16;
+
+[[noreturn]] void refuse(const ZipEntry& entry, const char* reason) {
+    throw erro(QString::fromUtf8(reason) + QStringLiteral(" in entry ") + entry.name);
+}
+
+// Everything that can be known to fail from the directory alone fails here,
+// before anything is written.
+void checkEntries(const std::vector<ZipEntry>& entries) {
+    for (const ZipEntry& entry : entries) {
+        if (!isSafeEntryName(entry.name, entry.directory))
+            refuse(entry, "Unsafe file name");
+        if (entry.symlink)
+            refuse(entry, "Symbolic link not supported");
+        if (entry.directory)
+            continue;
+        if ((entry.versionNeeded & 0xFF) > highestVersionNeeded)
+            refuse(entry, "Version needed to extract not supported");
+        if (!entry.localHeaderFound)
+            refuse(entry, "Zip archive inconsistent");
+        if (entry.encrypted)
+            refuse(entry, "Encryption method not supported");
+        if (!methodSupported(entry.method))
+            refuse(entry, "Compression method not supported");
+    }
+}
+
+// Staged files not yet installed; removed when the extraction fails.
+class Temporaries {
+public:
+    Temporaries() = default;
+    Temporaries(const Temporaries&) = delete;
+    Temporaries& operator=(const Temporaries&) = delete;
+    ~Temporaries() {
+        for (const platform::Path& path : paths_)
+            if (!path.empty())
+                platform::deleteFile(path);
+    }
+
+    std::size_t add(platform::Path path) {
+        paths_.push_back(std::move(path));
+        return paths_.size() - 1;
+    }
+    const platform::Path& operator[](std::size_t i) const { return paths_[i]; }
+    void release(std::size_t i) { paths_[i].clear(); }
+
+private:
+    std::vector<platform::Path> paths_;
+};
+
+[[noreturn]] void throwSystem(const std::error_code& ec) {
+    throw Exception(platform::systemErrorMessage(ec.value()));
+}
+
+void createParentDirectories(const platform::Path& target) {
+    platform::Path parent = target.parent_path();
+    std::error_code ec;
+    if (std::filesystem::is_directory(parent, ec))
+        return;
+    std::filesystem::create_directories(parent, ec);
+    if (ec)
+        throwSystem(ec);
+}
+
+// A short name of our own beside the target, so that a long target name
+// cannot make it too long, nor an existing file be taken.
+platform::File createTemporary(const platform::Path& target, std::uint64_t index,
+                               platform::Path& path) {
+    for (unsigned attempt = 0;; ++attempt) {
+        std::string name = ".vz" + std::to_string(index) + "-" + std::to_string(attempt) + ".tmp";
+        path = target.parent_path() / name;
+        std::error_code ec;
+        if (std::filesystem::exists(std::filesystem::symlink_status(path, ec)))
+            continue;
+        return platform::File::createNew(path);
+    }
+}
+
+struct Staged {
+    const ZipEntry* entry;
+    platform::Path target;
+    std::size_t temporary;
+    bool installed = false;
+};
+
+} // namespace
+
+void extractStaged(const ZipPackage& package, const platform::Path& baseDirectory) {
+    const std::vector<ZipEntry>& entries = package.entries();
+    checkEntries(entries);
+
+    Temporaries temporaries;
+    std::vector<Staged> staged;
+    std::vector<char> buffer;
+    for (const ZipEntry& entry : entries) {
+        platform::Path target = targetPath(baseDirectory, entry.name);
+        if (entry.directory) {
+            std::error_code ec; // one that cannot be made is skipped, as a file would be
+            std::filesystem::create_directories(target, ec);
+            continue;
+        }
+        createParentDirectories(target);
+        platform::Path temporaryPath;
+        platform::File file = createTemporary(target, entry.index, temporaryPath);
+        std::size_t temporary = temporaries.add(temporaryPath);
+        if (entry.size > 0)
+            file.reserve(entry.size); // a full disk fails here, before any decoding
+        decodeEntry(
+            package.archive(), entry,
+            [&file](const char* data, std::size_t size) { file.write(data, size); }, buffer);
+        file.close();
+        staged.push_back({&entry, std::move(target), temporary});
+    }
+
+    for (Staged& s : staged) {
+        s.installed = platform::replaceFile(temporaries[s.temporary], s.target);
+        if (!s.installed)
+            platform::deleteFile(temporaries[s.temporary]);
+        temporaries.release(s.temporary);
+    }
+    // After every move: a read-only entry must not block a later one of the
+    // same name.
+    for (const Staged& s : staged) {
+        if (!s.installed)
+            continue;
+        platform::setLastWriteTimeFromDos(s.target, s.entry->dosDate, s.entry->dosTime);
+        platform::setAttributesFromZip(s.target, s.entry->hostSystem,
+                                       s.entry->externalAttributes & ~unixSpecialBits);
+    }
+}
