@@ -4,10 +4,12 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -26,6 +28,33 @@ bool allDigits(const char* s) {
     return true;
 }
 
+// The name is the kernel's command name, the field /proc/PID/comm shows, read
+// from /proc/PID/stat together with the state so that a zombie (ended, not yet
+// reaped by its parent) is not taken for a running process.
+bool readProcessName(const char* pid, std::string& name) {
+    std::string path = std::string("/proc/") + pid + "/stat";
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false; // ended since the directory was listed
+    char buf[512];
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    ::close(fd);
+    if (n <= 0)
+        return false;
+    std::string_view text(buf, static_cast<size_t>(n));
+    // "pid (comm) S ...": comm may itself hold ')' and spaces.
+    auto first = text.find('(');
+    auto last = text.rfind(')');
+    if (first == std::string_view::npos || last == std::string_view::npos || last < first ||
+        last + 2 >= text.size())
+        return false;
+    char state = text[last + 2];
+    if (state == 'Z' || state == 'X')
+        return false;
+    name.assign(text.substr(first + 1, last - first - 1));
+    return true;
+}
+
 class ProcTable final : public ProcessTable {
 public:
     void forEachProcess(const std::function<void(const ProcessEntry&)>& visit) override {
@@ -35,18 +64,9 @@ public:
         while (dirent* d = readdir(dir)) {
             if (!allDigits(d->d_name))
                 continue;
-            std::string path = std::string("/proc/") + d->d_name + "/comm";
-            int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-            if (fd < 0)
-                continue; // ended since the directory was listed
-            char buf[64];
-            ssize_t n = read(fd, buf, sizeof buf);
-            ::close(fd);
-            if (n <= 0)
+            std::string name;
+            if (!readProcessName(d->d_name, name))
                 continue;
-            std::string name(buf, static_cast<size_t>(n));
-            if (!name.empty() && name.back() == '\n')
-                name.pop_back();
             ProcessEntry entry;
             entry.processId = static_cast<std::uint32_t>(std::strtoul(d->d_name, nullptr, 10));
             entry.exeFile = utf8ToUtf16(name);
@@ -60,7 +80,9 @@ public:
     }
 };
 
-[[noreturn]] void throwErrno(int code) { throw Exception(systemErrorMessage(code)); }
+[[noreturn]] void throwErrno(int code) {
+    throw Exception(systemErrorMessage(code));
+}
 
 } // namespace
 
@@ -70,7 +92,16 @@ ProcessTable& systemProcessTable() {
 }
 
 bool moveFile(const Path& from, const Path& to) {
-    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // A file system without no-replace renames: a hard link cannot replace
+    // either, and the old name goes only once the new one exists.
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return false;
+    ::unlink(from.c_str());
+    return true;
 }
 
 bool replaceFile(const Path& staged, const Path& target) {
@@ -91,9 +122,28 @@ bool fileExists(const Path& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool deleteFile(const Path& path) { return ::unlink(path.c_str()) == 0; }
+bool deleteFile(const Path& path) {
+    return ::unlink(path.c_str()) == 0;
+}
+
+namespace {
+
+// The fields an MS-DOS date and time can hold but no calendar has are refused,
+// as the system's own conversion refuses them, instead of being rolled over.
+bool validDosDateTime(int year, int month, int day, int hour, int minute, int second) {
+    static const int daysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 || second > 59)
+        return false;
+    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return day <= daysInMonth[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
+} // namespace
 
 void setLastWriteTimeFromDos(const Path& path, std::uint16_t dosDate, std::uint16_t dosTime) {
+    if (!validDosDateTime(((dosDate >> 9) & 0x7F) + 1980, (dosDate >> 5) & 0x0F, dosDate & 0x1F,
+                          (dosTime >> 11) & 0x1F, (dosTime >> 5) & 0x3F, (dosTime & 0x1F) * 2))
+        return;
     std::tm tm{};
     tm.tm_year = ((dosDate >> 9) & 0x7F) + 80;
     tm.tm_mon = ((dosDate >> 5) & 0x0F) - 1;
@@ -113,11 +163,22 @@ void setLastWriteTimeFromDos(const Path& path, std::uint16_t dosDate, std::uint1
     ::utimensat(AT_FDCWD, path.c_str(), times, 0);
 }
 
-void setAttributesFromZip(const Path& path, std::uint8_t hostSystem, std::uint32_t externalAttributes) {
+void setAttributesFromZip(const Path& path, std::uint8_t hostSystem,
+                          std::uint32_t externalAttributes) {
     constexpr std::uint8_t unixHost = 3;
-    mode_t mode = (externalAttributes >> 16) & 07777;
-    if (hostSystem != unixHost || (externalAttributes >> 16) == 0)
-        mode = (externalAttributes & 0x01) ? 0444 : 0644; // MS-DOS read-only bit
+    mode_t stored = (externalAttributes >> 16) & 0777;
+    if (hostSystem == unixHost && (externalAttributes >> 16) != 0) {
+        // Permission bits only: set-user-ID and set-group-ID from a downloaded
+        // archive would hand its files the rights of whoever unpacks them.
+        ::chmod(path.c_str(), stored);
+        return;
+    }
+    // MS-DOS attributes: only read-only has a meaning here.
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        return;
+    mode_t mode = st.st_mode & 0777;
+    mode = (externalAttributes & 0x01) ? (mode & ~mode_t(0222)) : (mode | S_IWUSR);
     ::chmod(path.c_str(), mode);
 }
 
@@ -136,11 +197,18 @@ File File::createExclusive(const Path& path) {
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)
         return fail(errno);
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(fd, 0) != 0) {
-        int code = errno;
+    auto failClosing = [&](int code) -> File {
         ::close(fd);
         return fail(code);
-    }
+    };
+    // A read-only file is not emptied, not even by root, who open() lets through.
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return failClosing(errno);
+    if (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))
+        return failClosing(EACCES);
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(fd, 0) != 0)
+        return failClosing(errno);
     File file;
     file.fd_ = fd;
     return file;
@@ -155,7 +223,9 @@ File File::createNew(const Path& path) {
     return file;
 }
 
-File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+File::File(File&& other) noexcept : fd_(other.fd_) {
+    other.fd_ = -1;
+}
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
@@ -187,11 +257,11 @@ void File::write(const void* data, std::size_t size) {
 }
 
 void File::reserve(std::uint64_t size) {
-    int rc = ::posix_fallocate(fd_, 0, static_cast<off_t>(size));
-    if (rc == EOPNOTSUPP || rc == EINVAL)
-        rc = ::ftruncate(fd_, static_cast<off_t>(size)) == 0 ? 0 : errno;
-    if (rc != 0)
+    int rc = size == 0 ? 0 : ::posix_fallocate(fd_, 0, static_cast<off_t>(size));
+    if (rc != 0 && rc != EOPNOTSUPP && rc != EINVAL)
         throwErrno(rc);
+    // fallocate never shrinks; the size asked for is the size the file gets.
+    truncate(size);
 }
 
 void File::truncate(std::uint64_t size) {
@@ -213,18 +283,23 @@ void File::close() {
         throwErrno(errno);
 }
 
-bool File::isOpen() const { return fd_ >= 0; }
+bool File::isOpen() const {
+    return fd_ >= 0;
+}
 
 void sleepMilliseconds(unsigned milliseconds) {
-    struct timespec rest{static_cast<time_t>(milliseconds / 1000),
-                         static_cast<long>(milliseconds % 1000) * 1000000L};
+    struct timespec rest {
+        static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L
+    };
     while (::nanosleep(&rest, &rest) != 0 && errno == EINTR) {
     }
 }
 
 void shellOpen(const Path& file, void* /*ownerWindow*/) {
     struct stat st;
-    bool executable = ::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0111);
+    if (::stat(file.c_str(), &st) != 0)
+        return; // nothing to open, and no opener's error dialog for it
+    bool executable = S_ISREG(st.st_mode) && (st.st_mode & 0111);
     // Built before fork: the child may only make async-signal-safe calls.
     std::string target = file.string();
     const char* opener = "xdg-open";
@@ -240,6 +315,13 @@ void shellOpen(const Path& file, void* /*ownerWindow*/) {
         pid_t grandchild = ::fork();
         if (grandchild == 0) {
             ::close_range(3, ~0U, 0);
+            // The launched program starts with no signal blocked or ignored by us.
+            sigset_t none;
+            sigemptyset(&none);
+            ::sigprocmask(SIG_SETMASK, &none, nullptr);
+            struct sigaction dflt {};
+            dflt.sa_handler = SIG_DFL;
+            ::sigaction(SIGPIPE, &dflt, nullptr);
             if (executable)
                 ::execv(target.c_str(), execArgs);
             else
