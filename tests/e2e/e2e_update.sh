@@ -56,7 +56,7 @@ export XDG_RUNTIME_DIR="$work/xdg"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 
 OLD_PRODUCT=$'#!/bin/sh\n# Vantra 1.0\nexit 0\n'
-NEW_PRODUCT=$'#!/bin/sh\n# Vantra 2.0: records where, with what and in which session it was started.\nread -r pid _ _ _ _ sid _ </proc/$$/stat\nprintf \'%s\\n%s\\n%s\\n\' "$(pwd -P)" "$#" "$([ "$pid" = "$sid" ] && echo own-session || echo inherited-session)" >launched.txt\n'
+NEW_PRODUCT=$'#!/bin/sh\n# Vantra 2.0: records where, with how many arguments and in which session it was started.\nread -r _ _ _ _ _ sid _ </proc/$$/stat\nprintf \'%s\\n%s\\n%s\\n\' "$(pwd -P)" "$#" "$sid" >launched.txt\n'
 
 log() { echo "[$(date +%T.%N | cut -c1-12)] $*"; }
 
@@ -193,7 +193,14 @@ expect_exit_code_zero() {
 expect_product_launched_in() {
     local dir=$1
     xsession_wait_for 10 test -s "$dir/launched.txt" || fail "the new product was not launched in $dir"
-    expect_file "$dir/launched.txt" "$dir"$'\n0\nown-session\n'
+    local where args session
+    { read -r where && read -r args && read -r session; } <"$dir/launched.txt"
+    [ "$where" = "$dir" ] || fail "the new product started in $where, expected $dir"
+    [ "$args" = 0 ] || fail "the new product got $args arguments, expected none"
+    # The updater runs in this script's session; the product must not.
+    local own_session
+    read -r _ _ _ _ _ own_session _ </proc/$$/stat
+    [ "$session" != "$own_session" ] || fail "the new product runs in the updater's session"
 }
 
 expect_requests() {
