@@ -138,18 +138,39 @@ run_under_xvfb() {
     sleep 0.5 # the product it launched writes its marker
 }
 
+# The package file is reserved at its full size up front, so its size says nothing; the bytes
+# the updater has written since the confirmation do.
 capture_mid_download() {
-    local size=$(stat -c %s "$served/pacote/Vantra.zip") got=0 deadline=$((SECONDS + 20))
-    while [ "$SECONDS" -lt "$deadline" ]; do
-        got=$(stat -c %s "$product/Vantra.zip" 2>/dev/null || echo 0)
-        [ "$got" -gt $((size / 3)) ] && break
+    local size written base deadline=$((SECONDS + 20))
+    size=$(stat -c %s "$served/pacote/Vantra.zip")
+    base=$(written_by_updater)
+    while [ "$SECONDS" -lt "$deadline" ] && kill -0 "$updater_pid" 2>/dev/null; do
+        written=$(($(written_by_updater) - base))
+        [ "$written" -gt $((size * 2 / 5)) ] && break
         sleep 0.01
     done
     kill -STOP "$server_pid"
     sleep 0.3 # the last progress event repaints the window
     import -window root "$run/screenshot.png"
+    crop_to_main_window "$run/screenshot.png" "$run/screenshot-window.png" || true
     kill -CONT "$server_pid"
-    echo "screenshot: $run/screenshot.png (package at $((got * 100 / size))%)"
+    echo "screenshot: $run/screenshot.png (about $((written * 100 / size))% downloaded)"
+}
+
+written_by_updater() {
+    awk '/^wchar:/ { print $2 }' "/proc/$updater_pid/io" 2>/dev/null || echo 0
+}
+
+# The main window with its frame, cut out of the whole screen.
+crop_to_main_window() {
+    local wid x y w h l r t b
+    wid=$(xdotool search --onlyvisible --name '^Atualizador$' | head -n1) || return 1
+    x=$(xwininfo -id "$wid" | awk '/Absolute upper-left X/ { print $4 }')
+    y=$(xwininfo -id "$wid" | awk '/Absolute upper-left Y/ { print $4 }')
+    w=$(xwininfo -id "$wid" | awk '/Width:/ { print $2 }')
+    h=$(xwininfo -id "$wid" | awk '/Height:/ { print $2 }')
+    read -r l r t b < <(xprop -id "$wid" _NET_FRAME_EXTENTS | sed 's/.*= //; s/,//g')
+    convert "$1" -crop "$((w + l + r))x$((h + t + b))+$((x - l))+$((y - t))" +repage "$2"
 }
 
 stop_server() {
