@@ -36,13 +36,12 @@ for tool in Xvfb openbox xdotool xclip xprop zip; do
     }
 done
 
-work=$(mktemp -d /tmp/vantra-e2e.XXXXXX)
-product="$work/produto"        # the Product directory: the updater and Vantra.exe
-served="$work/servidor"        # the file server's root
-elsewhere="$work/trabalho"     # the updater's working directory, not the Product directory
+# Physical paths: the product reports its directory with pwd -P.
+work=$(cd "$(mktemp -d /tmp/vantra-e2e.XXXXXX)" && pwd -P)
+product="$work/produto"    # the Product directory: the updater and Vantra.exe
+served="$work/servidor"    # the file server's root
+elsewhere="$work/trabalho" # the updater's working directory, not the Product directory
 mkdir -p "$product" "$served/Vantra" "$served/pacote" "$elsewhere"
-work=$(cd "$work" && pwd -P)
-product="$work/produto" served="$work/servidor" elsewhere="$work/trabalho"
 
 server_pid=""
 updater_pid=""
@@ -170,7 +169,7 @@ wait_updater_exit() {
 # Titles: the main window, the confirmation (both "Atualização" boxes) and the error display,
 # whose caption is the application title derived from the executable's name.
 MAIN_WINDOW='^Atualizador$'
-CONFIRMATION='^Atualiza..?..?o$'
+CONFIRMATION='^Atualiza..?..?o$' # "Atualização", whatever the bytes of its two accented letters
 ERROR_BOX='^Atualizadorvantra$'
 
 # --- checks ----------------------------------------------------------------------------------
