@@ -4,7 +4,9 @@
 
 #include <QString>
 
-inline Exception erro(const QString& message) { return Exception(message.toStdU16String()); }
+inline Exception erro(const QString& message) {
+    return Exception(message.toStdU16String());
+}
 
 inline QString mensagem(const std::exception& error) {
     return QString::fromStdU16String(messageOf(error));

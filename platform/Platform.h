@@ -53,7 +53,8 @@ void setLastWriteTimeFromDos(const Path& path, std::uint16_t dosDate, std::uint1
 
 // Applies a ZIP entry's stored attributes: `hostSystem` is the high byte of
 // "version made by" (0 MS-DOS, 3 Unix, ...). Failures are ignored.
-void setAttributesFromZip(const Path& path, std::uint8_t hostSystem, std::uint32_t externalAttributes);
+void setAttributesFromZip(const Path& path, std::uint8_t hostSystem,
+                          std::uint32_t externalAttributes);
 
 // The system's text for an error code (errno / GetLastError).
 std::u16string systemErrorMessage(int code);

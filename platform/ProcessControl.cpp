@@ -4,7 +4,9 @@ namespace platform {
 
 namespace {
 
-char16_t upperAscii(char16_t c) { return (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c; }
+char16_t upperAscii(char16_t c) {
+    return (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c;
+}
 
 bool equalFoldingAscii(std::u16string_view a, std::u16string_view b) {
     if (a.size() != b.size())
