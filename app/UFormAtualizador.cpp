@@ -2,6 +2,7 @@
 
 #include "Anchors.h"
 #include "ApplicationPaths.h"
+#include "ArquivosProduto.h"
 #include "InstallLabel.h"
 #include "MessageBoxes.h"
 #include "ProcessControl.h"
@@ -30,7 +31,7 @@ TfrmPrincipal* frmPrincipal = nullptr;
 
 namespace {
 
-const QString NomeExecutavel = QStringLiteral("Vantra.exe");
+const QString NomeExecutavel = QString::fromUtf16(produto::Executavel);
 
 // Carries one of the window's handlers through the application's event delivery.
 class HandlerEvent : public QEvent {

@@ -25,7 +25,6 @@ public:
 
 private:
     QString ObterValorConfiguracao(const QString& chave);
-    platform::Path caminho(const QString& nomeArquivo) const;
 
     HttpClient& FIdHTTP;
     platform::File FExecutavelZip;

@@ -1,10 +1,9 @@
 #include "Descompactador.h"
 
+#include "ArquivosProduto.h"
 #include "ExceptionQt.h"
 #include "StagedExtraction.h"
 #include "ZipPackage.h"
-
-#include <QDir>
 
 namespace {
 
@@ -14,7 +13,7 @@ platform::Path toPath(const QString& text) {
 
 // Built afresh for each use, as the download step wrote it.
 platform::Path caminhoPacote(const QString& caminhoAtualizar) {
-    return toPath(caminhoAtualizar + QDir::separator() + QStringLiteral("Vantra.zip"));
+    return produto::caminho(caminhoAtualizar, produto::Pacote);
 }
 
 } // namespace

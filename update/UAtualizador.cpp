@@ -1,19 +1,12 @@
 #include "UAtualizador.h"
 
+#include "ArquivosProduto.h"
 #include "Descompactador.h"
 #include "Exception.h"
 #include "Platform.h"
 #include "UDownload.h"
 
 #include <optional>
-
-namespace {
-
-platform::Path caminho(const QString& diretorio, const char16_t* arquivo) {
-    return platform::Path((diretorio + QString::fromUtf16(arquivo)).toStdU16String());
-}
-
-} // namespace
 
 TAtualizador::TAtualizador(IEtapaAtualizador& aEtapaAtualizador, HttpClient& aIdHTTP,
                            QString aCaminhoAtualizar)
@@ -58,8 +51,8 @@ void TAtualizador::Etapa(const QString& linha) {
 }
 
 bool RestaurarExecutavel(const QString& caminhoAtualizar) {
-    const platform::Path executavel = caminho(caminhoAtualizar, u"Vantra.exe");
+    const platform::Path executavel = produto::caminho(caminhoAtualizar, produto::Executavel);
     if (platform::fileExists(executavel))
         return false;
-    return platform::moveFile(caminho(caminhoAtualizar, u"Vantra_old.exe"), executavel);
+    return platform::moveFile(produto::caminho(caminhoAtualizar, produto::Backup), executavel);
 }
