@@ -14,8 +14,6 @@ namespace {
 
 // Versions above 6.3 announce features this reader does not know.
 constexpr std::uint16_t highestVersionNeeded = 63;
-// setuid, setgid and sticky never come from a package.
-constexpr std::uint32_t unixSpecialBits = 07000u << 16;
 
 [[noreturn]] void refuse(const ZipEntry& entry, const char* reason) {
     throw erro(QString::fromUtf8(reason) + QStringLiteral(" in entry ") + entry.name);
@@ -164,7 +162,7 @@ void extractStaged(const ZipPackage& package, const platform::Path& baseDirector
         if (!s.installed)
             continue;
         platform::setLastWriteTimeFromDos(s.target, s.entry->dosDate, s.entry->dosTime);
-        platform::setAttributesFromZip(s.target, s.entry->hostSystem,
-                                       s.entry->externalAttributes & ~unixSpecialBits);
+        // The platform keeps setuid, setgid and sticky bits out of it.
+        platform::setAttributesFromZip(s.target, s.entry->hostSystem, s.entry->externalAttributes);
     }
 }

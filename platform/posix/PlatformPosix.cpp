@@ -166,6 +166,7 @@ void setLastWriteTimeFromDos(const Path& path, std::uint16_t dosDate, std::uint1
 void setAttributesFromZip(const Path& path, std::uint8_t hostSystem,
                           std::uint32_t externalAttributes) {
     constexpr std::uint8_t unixHost = 3;
+    // setuid, setgid and sticky never come from a package.
     mode_t stored = (externalAttributes >> 16) & 0777;
     if (hostSystem == unixHost && (externalAttributes >> 16) != 0) {
         // Permission bits only: set-user-ID and set-group-ID from a downloaded
