@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -38,9 +40,33 @@ ProcessTable& systemProcessTable();
 // Renames without replacing an existing target. False when it did not happen.
 bool moveFile(const Path& from, const Path& to);
 
-// Moves a staged file over its target, replacing it. False, with the target
-// untouched, when the target cannot be replaced (read-only, in use, a directory).
+// Moves a staged file over its target, replacing it, whatever the target's
+// mode or read-only attribute. False, with the target untouched, when the
+// target cannot be replaced (in use, a directory).
 bool replaceFile(const Path& staged, const Path& target);
+
+// Renames the file `from` to `to`, which must be free, in the same directory
+// or volume; written through to the disk on Windows. A file of any mode or
+// attribute moves. Throws Exception with the system's reason when it cannot:
+// a directory, a file held open without delete sharing, a name the file
+// system refuses, `to` taken.
+void moveAside(const Path& from, const Path& to);
+
+// Deletes a file of our own, read-only or not. False when it is still there
+// (on Windows, a running executable).
+bool discardFile(const Path& path);
+
+// The files' data and size on the disk (one syncfs per file system on Linux).
+// Throws Exception with the system's reason.
+void flushFiles(const std::vector<Path>& files);
+
+// The entries of each directory on the disk (fsync; on Windows the moves
+// are written through and this does nothing). Throws Exception.
+void flushDirectories(const std::vector<Path>& directories);
+
+// A file that another process holds locked: the package during a download,
+// the journal of a running update.
+bool lockedByAnother(const Path& path);
 
 // A regular file (links followed) exists at the path.
 bool fileExists(const Path& path);
@@ -69,6 +95,13 @@ public:
     static File createExclusive(const Path& path);
     // A new file that must not exist yet (staging temporaries).
     static File createNew(const Path& path);
+    // A new file, read and written only through this handle and locked for
+    // as long as it is open (share mode 0 / flock), so that another process
+    // can tell a live holder from a leftover. Throws the system's reason.
+    static File createLocked(const Path& path);
+    // The existing file, opened and locked as createLocked does. Empty when
+    // there is no file; `held` is set when another process holds it.
+    static std::optional<File> openLocked(const Path& path, bool& held);
 
     File(File&& other) noexcept;
     File& operator=(File&& other) noexcept;
@@ -81,7 +114,14 @@ public:
     void reserve(std::uint64_t size);
     void truncate(std::uint64_t size);
     void seek(std::uint64_t position);
+    // Everything read from the current position to the end.
+    std::string readToEnd();
+    // The data written so far, on the disk (fdatasync / FlushFileBuffers).
+    void flush();
     void close();
+    // Deletes the file this handle has open, then closes it; `path` is the
+    // name it was opened under.
+    void deleteAndClose(const Path& path);
     bool isOpen() const;
 
 private:

@@ -1,8 +1,11 @@
 #include "StagedExtraction.h"
 
+#include "ArquivosProduto.h"
 #include "EntryDecoder.h"
 #include "EntryNames.h"
 #include "ExceptionQt.h"
+#include "InstallJournal.h"
+#include "InstallTransaction.h"
 
 #include <filesystem>
 #include <set>
@@ -19,11 +22,20 @@ constexpr std::uint16_t highestVersionNeeded = 63;
     throw erro(QString::fromUtf8(reason) + QStringLiteral(" in entry ") + entry.name);
 }
 
+bool namedAtTop(const ZipEntry& entry, const char16_t* name) {
+    const QStringList segments = nameSegments(entry.name);
+    return segments.size() == 1 &&
+           segments[0].compare(QString::fromUtf16(name), Qt::CaseInsensitive) == 0;
+}
+
 // Everything that can be known to fail from the directory alone fails here,
 // before anything is written.
 void checkEntries(const std::vector<ZipEntry>& entries) {
+    bool executable = false;
     for (const ZipEntry& entry : entries) {
-        if (!isSafeEntryName(entry.name, entry.directory))
+        // The journal is the updater's own; an entry may not replace it.
+        if (!isSafeEntryName(entry.name, entry.directory) ||
+            namedAtTop(entry, InstallJournal::fileName))
             refuse(entry, "Unsafe file name");
         if (entry.symlink)
             refuse(entry, "Symbolic link not supported");
@@ -37,13 +49,19 @@ void checkEntries(const std::vector<ZipEntry>& entries) {
             refuse(entry, "Encryption method not supported");
         if (!methodSupported(entry.method))
             refuse(entry, "Compression method not supported");
+        // Whether it is the same name as the file system sees it is known
+        // once it is in place.
+        executable = executable || namedAtTop(entry, produto::Executavel);
     }
+    if (!executable)
+        throw erro(QStringLiteral("No ") + QString::fromUtf16(produto::Executavel) +
+                   QStringLiteral(" in the package"));
 }
 
 // Staged files not yet installed; removed when the extraction fails.
 class Temporaries {
 public:
-    Temporaries() = default;
+    explicit Temporaries(InstallJournal& journal) : journal_(journal) {}
     Temporaries(const Temporaries&) = delete;
     Temporaries& operator=(const Temporaries&) = delete;
     ~Temporaries() {
@@ -52,29 +70,28 @@ public:
                 platform::deleteFile(path);
     }
 
+    // Before the file is created: a kill right after must still find it.
+    void record(const platform::Path& path) { journal_.temporary(path); }
     std::size_t add(platform::Path path) {
         paths_.push_back(std::move(path));
         return paths_.size() - 1;
     }
     const platform::Path& operator[](std::size_t i) const { return paths_[i]; }
-    void release(std::size_t i) { paths_[i].clear(); }
+    void releaseAll() { paths_.clear(); }
 
 private:
+    InstallJournal& journal_;
     std::vector<platform::Path> paths_;
 };
 
-[[noreturn]] void throwSystem(const std::error_code& ec) {
-    throw Exception(platform::systemErrorMessage(ec.value()));
-}
-
-void createParentDirectories(const platform::Path& target) {
-    platform::Path parent = target.parent_path();
-    std::error_code ec;
-    if (std::filesystem::is_directory(parent, ec))
-        return;
-    std::filesystem::create_directories(parent, ec);
-    if (ec)
-        throwSystem(ec);
+void createParentDirectories(const ZipEntry& entry, const platform::Path& target,
+                             InstallJournal& journal) {
+    try {
+        createDirectories(target.parent_path(), journal);
+    } catch (const std::exception& e) {
+        throw erro(QString::fromStdU16String(messageOf(e)) + QStringLiteral(" in entry ") +
+                   entry.name);
+    }
 }
 
 // Every target of the package, compared without case so that it also holds
@@ -95,7 +112,8 @@ private:
 // cannot make it too long, and one that is neither an existing file nor
 // another entry's target, which would be moved over it.
 platform::File createTemporary(const platform::Path& target, std::uint64_t index,
-                               const Targets& targets, platform::Path& path) {
+                               const Targets& targets, Temporaries& temporaries,
+                               platform::Path& path) {
     for (unsigned attempt = 0;; ++attempt) {
         std::string name = ".vz" + std::to_string(index) + "-" + std::to_string(attempt) + ".tmp";
         path = target.parent_path() / name;
@@ -103,16 +121,52 @@ platform::File createTemporary(const platform::Path& target, std::uint64_t index
         if (targets.contains(path) ||
             std::filesystem::exists(std::filesystem::symlink_status(path, ec)))
             continue;
+        temporaries.record(path);
         return platform::File::createNew(path);
     }
 }
 
-struct Staged {
-    const ZipEntry* entry;
-    platform::Path target;
-    std::size_t temporary;
-    bool installed = false;
-};
+// What an attempt created outside the transaction's own undo: the
+// directories, removed last first once the temporaries in them are gone.
+void removeCreatedDirectories(const InstallJournal& journal) {
+    const std::vector<platform::Path>& created = journal.createdDirectories();
+    for (auto it = created.rbegin(); it != created.rend(); ++it) {
+        std::error_code ec; // one that is not empty is not ours alone
+        std::filesystem::remove(*it, ec);
+    }
+}
+
+void stageAndInstall(const ZipPackage& package, const platform::Path& baseDirectory,
+                     const Targets& targets, InstallJournal& journal) {
+    const std::vector<ZipEntry>& entries = package.entries();
+    Temporaries temporaries(journal);
+    std::vector<StagedFile> staged;
+    std::vector<StagedDirectory> directories;
+    std::vector<char> buffer;
+    for (const ZipEntry& entry : entries) {
+        platform::Path target = targetPath(baseDirectory, entry.name);
+        if (entry.directory) {
+            directories.push_back({&entry, std::move(target)});
+            continue;
+        }
+        createParentDirectories(entry, target, journal);
+        platform::Path temporaryPath;
+        platform::File file =
+            createTemporary(target, entry.index, targets, temporaries, temporaryPath);
+        temporaries.add(temporaryPath);
+        if (entry.size > 0)
+            file.reserve(entry.size); // a full disk fails here, before any decoding
+        decodeEntry(
+            package.archive(), entry,
+            [&file](const char* data, std::size_t size) { file.write(data, size); }, buffer);
+        file.close();
+        staged.push_back({&entry, std::move(target), temporaryPath});
+    }
+
+    installStaged(staged, directories,
+                  baseDirectory / platform::Path(std::u16string(produto::Executavel)), journal);
+    temporaries.releaseAll();
+}
 
 } // namespace
 
@@ -123,46 +177,19 @@ void extractStaged(const ZipPackage& package, const platform::Path& baseDirector
     for (const ZipEntry& entry : entries)
         targets.add(targetPath(baseDirectory, entry.name));
 
-    Temporaries temporaries;
-    std::vector<Staged> staged;
-    std::vector<platform::Path> directories;
-    std::vector<char> buffer;
-    for (const ZipEntry& entry : entries) {
-        platform::Path target = targetPath(baseDirectory, entry.name);
-        if (entry.directory) {
-            directories.push_back(std::move(target));
-            continue;
+    InstallJournal journal(baseDirectory);
+    try {
+        stageAndInstall(package, baseDirectory, targets, journal);
+    } catch (...) {
+        if (!journal.leftForNextStart()) {
+            removeCreatedDirectories(journal);
+            try {
+                journal.remove();
+            } catch (const std::exception&) {
+                // the failure itself is what the user must see
+            }
         }
-        createParentDirectories(target);
-        platform::Path temporaryPath;
-        platform::File file = createTemporary(target, entry.index, targets, temporaryPath);
-        std::size_t temporary = temporaries.add(temporaryPath);
-        if (entry.size > 0)
-            file.reserve(entry.size); // a full disk fails here, before any decoding
-        decodeEntry(
-            package.archive(), entry,
-            [&file](const char* data, std::size_t size) { file.write(data, size); }, buffer);
-        file.close();
-        staged.push_back({&entry, std::move(target), temporary});
+        throw;
     }
-
-    for (const platform::Path& directory : directories) {
-        std::error_code ec; // one that cannot be made is skipped, as a file would be
-        std::filesystem::create_directories(directory, ec);
-    }
-    for (Staged& s : staged) {
-        s.installed = platform::replaceFile(temporaries[s.temporary], s.target);
-        if (!s.installed)
-            platform::deleteFile(temporaries[s.temporary]);
-        temporaries.release(s.temporary);
-    }
-    // After every move: a read-only entry must not block a later one of the
-    // same name.
-    for (const Staged& s : staged) {
-        if (!s.installed)
-            continue;
-        platform::setLastWriteTimeFromDos(s.target, s.entry->dosDate, s.entry->dosTime);
-        // The platform keeps setuid, setgid and sticky bits out of it.
-        platform::setAttributesFromZip(s.target, s.entry->hostSystem, s.entry->externalAttributes);
-    }
+    journal.remove();
 }

@@ -3,10 +3,11 @@
 #include "Platform.h"
 #include "ZipPackage.h"
 
-// Extracts every entry of the open package below `baseDirectory`. Every file
-// entry is first decoded into a temporary beside its target and verified; only
-// when all have verified are the temporaries moved over their targets, in
-// central-directory order. A target that cannot be replaced keeps its content
-// and is skipped. Any failure before that point removes the temporaries,
-// leaves every existing file as it was, and throws.
+// Extracts every entry of the open package below `baseDirectory`, all or
+// nothing. A journal beside the product's files records each change first.
+// Every file entry is decoded into a temporary beside its target and
+// verified; only when all have verified are they installed as one change
+// (installStaged). Any failure leaves every existing file as it was, removes
+// what the attempt created, and throws "<reason> in entry <name>" or the
+// package-level reason. A package must hold Vantra.exe.
 void extractStaged(const ZipPackage& package, const platform::Path& baseDirectory);

@@ -1,6 +1,7 @@
 #include "../Exception.h"
 #include "../Platform.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -106,15 +107,68 @@ bool moveFile(const Path& from, const Path& to) {
 
 bool replaceFile(const Path& staged, const Path& target) {
     struct stat st;
-    if (::lstat(target.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode))
-            return false;
-        // rename() would replace a read-only file too; the product's own write
-        // bit says whether it may be replaced (access() is always true for root).
-        if (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))
-            return false;
-    }
+    if (::lstat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return false;
     return ::rename(staged.c_str(), target.c_str()) == 0;
+}
+
+void moveAside(const Path& from, const Path& to) {
+    struct stat st;
+    if (::lstat(from.c_str(), &st) != 0)
+        throwErrno(errno);
+    // rename() would move a directory too, and the update would lose it.
+    if (S_ISDIR(st.st_mode))
+        throwErrno(EISDIR);
+    if (!moveFile(from, to))
+        throwErrno(errno);
+}
+
+bool discardFile(const Path& path) {
+    return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+void flushFiles(const std::vector<Path>& files) {
+    // One syncfs per file system costs about what one fdatasync does, where
+    // a few thousand of them would each wait for the disk.
+    std::vector<dev_t> flushed;
+    for (const Path& path : files) {
+        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0)
+            throwErrno(errno);
+        struct stat st;
+        int rc = ::fstat(fd, &st);
+        if (rc == 0 && std::find(flushed.begin(), flushed.end(), st.st_dev) == flushed.end()) {
+            rc = ::syncfs(fd);
+            if (rc == 0)
+                flushed.push_back(st.st_dev);
+        }
+        int code = errno;
+        ::close(fd);
+        if (rc != 0)
+            throwErrno(code);
+    }
+}
+
+void flushDirectories(const std::vector<Path>& directories) {
+    for (const Path& path : directories) {
+        int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            throwErrno(errno);
+        int rc = ::fsync(fd);
+        int code = errno;
+        ::close(fd);
+        if (rc != 0 && code != EINVAL) // a file system that cannot sync a directory
+            throwErrno(code);
+    }
+}
+
+bool lockedByAnother(const Path& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return held;
 }
 
 bool fileExists(const Path& path) {
@@ -222,6 +276,95 @@ File File::createNew(const Path& path) {
     File file;
     file.fd_ = fd;
     return file;
+}
+
+namespace {
+
+// The lock is taken after the open, so the name may have been deleted (by a
+// recovery that found the file unlocked) or replaced in between.
+bool stillNamed(int fd, const Path& path) {
+    struct stat held, named;
+    return ::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
+           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
+} // namespace
+
+File File::createLocked(const Path& path) {
+    for (;;) {
+        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0)
+            throwErrno(errno);
+        if (::flock(fd, LOCK_EX) != 0) {
+            int code = errno;
+            ::close(fd);
+            throwErrno(code);
+        }
+        if (stillNamed(fd, path)) {
+            File file;
+            file.fd_ = fd;
+            return file;
+        }
+        ::close(fd);
+    }
+}
+
+std::optional<File> File::openLocked(const Path& path, bool& held) {
+    held = false;
+    for (;;) {
+        int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0) {
+            if (errno == ENOENT)
+                return std::nullopt;
+            throwErrno(errno);
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            int code = errno;
+            ::close(fd);
+            if (code == EWOULDBLOCK) {
+                held = true;
+                return std::nullopt;
+            }
+            throwErrno(code);
+        }
+        if (stillNamed(fd, path)) {
+            File file;
+            file.fd_ = fd;
+            return file;
+        }
+        ::close(fd);
+    }
+}
+
+std::string File::readToEnd() {
+    std::string content;
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(fd_, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throwErrno(errno);
+        }
+        if (n == 0)
+            return content;
+        content.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+void File::flush() {
+    if (::fdatasync(fd_) != 0)
+        throwErrno(errno);
+}
+
+void File::deleteAndClose(const Path& path) {
+    // Deleted while still locked: nobody can take the name for a leftover.
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        int code = errno;
+        close();
+        throwErrno(code);
+    }
+    close();
 }
 
 File::File(File&& other) noexcept : fd_(other.fd_) {

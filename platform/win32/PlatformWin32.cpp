@@ -134,14 +134,80 @@ bool moveFile(const Path& from, const Path& to) {
 }
 
 bool replaceFile(const Path& staged, const Path& target) {
-    // Windows refuses a read-only target and a directory by itself, but not
-    // every implementation of its API does; a running executable is refused by
-    // the system. Either way both files stay as they were.
+    // A directory is refused by the system, but not by every implementation
+    // of its API; a running executable is refused by the system. Either way
+    // both files stay as they were.
     DWORD attributes = ::GetFileAttributesW(target.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
-    return ::MoveFileExW(staged.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    // The system refuses to replace a read-only file; it gets the staged file's
+    // attributes anyway, so its own are dropped first and given back on failure.
+    bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+    if (readOnly && !::SetFileAttributesW(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
+        return false;
+    if (::MoveFileExW(staged.c_str(), target.c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    if (readOnly)
+        ::SetFileAttributesW(target.c_str(), attributes);
+    return false;
+}
+
+void moveAside(const Path& from, const Path& to) {
+    DWORD attributes = ::GetFileAttributesW(from.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        throwLastError();
+    // MoveFileExW would move a directory too, and the update would lose it.
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        throw Exception(systemErrorMessage(ERROR_ACCESS_DENIED));
+    if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH))
+        throwLastError();
+}
+
+bool discardFile(const Path& path) {
+    if (::DeleteFileW(path.c_str()))
+        return true;
+    DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        return true;
+    DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
+        !(attributes & FILE_ATTRIBUTE_READONLY))
+        return false;
+    ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (::DeleteFileW(path.c_str()))
+        return true;
+    ::SetFileAttributesW(path.c_str(), attributes);
+    return false;
+}
+
+void flushFiles(const std::vector<Path>& files) {
+    for (const Path& path : files) {
+        HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            throwLastError();
+        BOOL flushed = ::FlushFileBuffers(file);
+        DWORD error = ::GetLastError();
+        ::CloseHandle(file);
+        if (!flushed)
+            throw Exception(systemErrorMessage(static_cast<int>(error)));
+    }
+}
+
+void flushDirectories(const std::vector<Path>&) {
+    // Every move of the install is made with MOVEFILE_WRITE_THROUGH.
+}
+
+bool lockedByAnother(const Path& path) {
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(file);
+        return false;
+    }
+    return ::GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
 bool fileExists(const Path& path) {
@@ -234,6 +300,65 @@ File File::createNew(const Path& path) {
     File file;
     file.handle_ = handle;
     return file;
+}
+
+File File::createLocked(const Path& path) {
+    HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        throwLastError();
+    File file;
+    file.handle_ = handle;
+    return file;
+}
+
+std::optional<File> File::openLocked(const Path& path, bool& held) {
+    held = false;
+    HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return std::nullopt;
+        if (error == ERROR_SHARING_VIOLATION) {
+            held = true;
+            return std::nullopt;
+        }
+        throw Exception(systemErrorMessage(static_cast<int>(error)));
+    }
+    File file;
+    file.handle_ = handle;
+    return file;
+}
+
+std::string File::readToEnd() {
+    std::string content;
+    char buffer[65536];
+    DWORD got = 0;
+    for (;;) {
+        if (!::ReadFile(handleOf(handle_), buffer, sizeof buffer, &got, nullptr))
+            throwLastError();
+        if (got == 0)
+            return content;
+        content.append(buffer, got);
+    }
+}
+
+void File::flush() {
+    if (!::FlushFileBuffers(handleOf(handle_)))
+        throwLastError();
+}
+
+void File::deleteAndClose(const Path&) {
+    // Share mode 0 lets no one else open it for the deletion, not even us.
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    BOOL marked = ::SetFileInformationByHandle(handleOf(handle_), FileDispositionInfo, &disposition,
+                                               sizeof disposition);
+    DWORD error = ::GetLastError();
+    close();
+    if (!marked)
+        throw Exception(systemErrorMessage(static_cast<int>(error)));
 }
 
 File::File(File&& other) noexcept : handle_(other.handle_) {

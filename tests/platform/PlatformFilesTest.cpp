@@ -87,7 +87,7 @@ private slots:
         QTest::addColumn<bool>("replaced");
         QTest::newRow("writable file") << "file" << true;
         QTest::newRow("missing") << "absent" << true;
-        QTest::newRow("read-only file") << "readonly" << false; // even for root
+        QTest::newRow("read-only file") << "readonly" << true; // it gets the staged file's mode
         QTest::newRow("directory") << "folder" << false;
     }
     void stagedFileReplacesTargetUnlessRefused() {
@@ -111,6 +111,123 @@ private slots:
             else
                 QCOMPARE(readText(path), std::string("old"));
         }
+    }
+
+    // Any mode moves; what would lose a directory or take a name does not.
+    void moveAsideRefusesOnlyWhatCannotMove_data() {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<int>("error"); // 0: moved
+        QTest::newRow("writable file") << "file"
+                                       << "aside" << 0;
+        QTest::newRow("read-only file") << "readonly"
+                                        << "aside" << 0;
+        QTest::newRow("mode 0000") << "nomode"
+                                   << "aside" << 0;
+        QTest::newRow("directory") << "folder"
+                                   << "aside" << EISDIR;
+        QTest::newRow("name taken") << "file"
+                                    << "readonly" << EEXIST;
+        QTest::newRow("missing") << "absent"
+                                 << "aside" << ENOENT;
+        QTest::newRow("name too long") << "file" << QString(256, u'n') << ENAMETOOLONG;
+    }
+    void moveAsideRefusesOnlyWhatCannotMove() {
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        QFETCH(int, error);
+        std::filesystem::remove_all(dir_); // the rows share the directory
+        std::filesystem::create_directory(dir_);
+        writeText(dir_ / "file", "old");
+        writeText(dir_ / "readonly", "ro");
+        ::chmod((dir_ / "readonly").c_str(), 0444);
+        writeText(dir_ / "nomode", "none");
+        ::chmod((dir_ / "nomode").c_str(), 0);
+        std::filesystem::create_directory(dir_ / "folder");
+        const Path source = dir_ / from.toStdString(), target = dir_ / to.toStdString();
+        const std::string content = readText(source);
+        const mode_t mode = modeOf(source);
+
+        std::u16string message;
+        try {
+            moveAside(source, target);
+        } catch (const Exception& e) {
+            message = e.message();
+        }
+        if (error == 0) {
+            QVERIFY(message.empty());
+            QVERIFY(!std::filesystem::exists(source));
+            QCOMPARE(readText(target), content);
+            QCOMPARE(modeOf(target), mode);
+            return;
+        }
+        QCOMPARE(QString::fromStdU16String(message),
+                 QString::fromStdU16String(systemErrorMessage(error)));
+        if (from != "absent")
+            QVERIFY(std::filesystem::exists(source));
+        if (to == "readonly")
+            QCOMPARE(readText(target), std::string("ro"));
+    }
+
+    void discardDeletesAnyModeAndTakesAbsenceAsDone() {
+        writeText(dir_ / "readonly", "ro");
+        ::chmod((dir_ / "readonly").c_str(), 0444);
+        QVERIFY(discardFile(dir_ / "readonly"));
+        QVERIFY(!std::filesystem::exists(dir_ / "readonly"));
+        QVERIFY(discardFile(dir_ / "readonly"));
+    }
+
+    void flushesNameTheReason() {
+        writeText(dir_ / "a", "a");
+        std::filesystem::create_directory(dir_ / "sub");
+        writeText(dir_ / "sub" / "b", "b");
+        flushFiles({dir_ / "a", dir_ / "sub" / "b"});
+        flushDirectories({dir_, dir_ / "sub"});
+        for (const std::function<void()>& flush :
+             std::vector<std::function<void()>>{[&] {
+                                                    flushFiles({dir_ / "a", dir_ / "missing"});
+                                                },
+                                                [&] { flushDirectories({dir_ / "missing"}); }}) {
+            std::u16string message;
+            try {
+                flush();
+            } catch (const Exception& e) {
+                message = e.message();
+            }
+            QCOMPARE(QString::fromStdU16String(message),
+                     QString::fromStdU16String(systemErrorMessage(ENOENT)));
+        }
+    }
+
+    // Another handle stands for another process: flock locks belong to the
+    // open file, not to the process.
+    void lockedFileTellsALiveHolderFromALeftover() {
+        const Path journal = dir_ / "journal";
+        bool held = true;
+        QVERIFY(!File::openLocked(journal, held) && !held);
+        QVERIFY(!lockedByAnother(journal));
+        {
+            File live = File::createLocked(journal);
+            live.write("x\n", 2);
+            QVERIFY(lockedByAnother(journal));
+            QVERIFY(!File::openLocked(journal, held));
+            QVERIFY(held);
+            std::u16string message;
+            try {
+                File::createLocked(journal);
+            } catch (const Exception& e) {
+                message = e.message();
+            }
+            QCOMPARE(QString::fromStdU16String(message),
+                     QString::fromStdU16String(systemErrorMessage(EEXIST)));
+        } // the holder is gone; its file stays
+        QVERIFY(!lockedByAnother(journal));
+        std::optional<File> leftover = File::openLocked(journal, held);
+        QVERIFY(leftover && !held);
+        QCOMPARE(leftover->readToEnd(), std::string("x\n"));
+        QVERIFY(lockedByAnother(journal));
+        leftover->deleteAndClose(journal);
+        QVERIFY(!std::filesystem::exists(journal));
     }
 
     void packageFileIsLockedBeforeItIsEmptied() {

@@ -47,6 +47,7 @@ struct Case {
 struct FileState {
     QByteArray content;
     int mode = 0;
+    bool directory = false;
     bool operator==(const FileState&) const = default;
 };
 using Snapshot = QMap<QString, FileState>;
@@ -61,17 +62,21 @@ int modeOf(const QString& path) {
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
-// Every file, link and temporary below the test's root, so that a write
-// outside the Product directory shows up as well.
-Snapshot snapshot(const QString& root) {
+// Every file, link, temporary, backup and journal below the test's root, so
+// that a write outside the Product directory shows up as well; and every
+// directory unless `directories` is false.
+Snapshot snapshot(const QString& root, bool directories = true) {
     Snapshot files;
-    QDirIterator it(root, QDir::Files | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
+    QDir::Filters filter = QDir::Files | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot;
+    if (directories)
+        filter |= QDir::Dirs;
+    QDirIterator it(root, filter, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         QString path = it.next();
         QFile file(path);
         FileState state;
-        if (file.open(QIODevice::ReadOnly))
+        state.directory = QFileInfo(path).isDir() && !QFileInfo(path).isSymLink();
+        if (!state.directory && file.open(QIODevice::ReadOnly))
             state.content = file.readAll();
         state.mode = modeOf(path);
         files.insert(QDir(root).relativeFilePath(path), state);
@@ -133,6 +138,17 @@ QByteArray zipOf(QList<FixtureEntry> entries, const QByteArray& comment = {}) {
     return buildZip(entries, comment);
 }
 
+const QByteArray newProduct = "versão nova do produto";
+
+// Every package that installs must hold the product's executable.
+QList<FixtureEntry> withProduct(QList<FixtureEntry> entries) {
+    return entries << file("Vantra.exe", newProduct);
+}
+
+QList<Expected> productAnd(QList<Expected> written) {
+    return written << Expected{QStringLiteral("Vantra.exe"), newProduct};
+}
+
 QList<Expected> goodWritten() {
     return {{QStringLiteral("Vantra.exe"), "versão nova do produto"},
             {QStringLiteral("dados/novo.txt"), "novo"}};
@@ -157,6 +173,12 @@ QString unsafe(const char* name) {
 
 Case unsafeName(const char* tag, const char* name) {
     return {tag, [name] { return zipOf(goodAnd(file(name, "fora"))); }, unsafe(name)};
+}
+
+// One byte more than ext4 and tmpfs allow in a name; the temporary's own
+// short name lets it be staged.
+QByteArray longName() {
+    return QByteArray(256, 'n');
 }
 
 const QList<Case>& cases() {
@@ -197,7 +219,7 @@ const QList<Case>& cases() {
          QStringLiteral("Multi-disk zip archives not supported")},
 
         // --- archives that extract ---
-        {"empty archive", [] { return zipOf({}); }, {}, {}},
+        {"empty archive", [] { return zipOf({}); }, QStringLiteral("No Vantra.exe in the package")},
         {"archive comment",
          [] { return zipOf(good(), "Pacote de atualização"); },
          {},
@@ -216,52 +238,86 @@ const QList<Case>& cases() {
          goodWritten()},
         {"an entry named like a temporary",
          [] {
-             return zipOf({file("a/.vz1-0.tmp", "zero"), file("a/um.txt", "um")});
+             return zipOf(withProduct({file("a/.vz1-0.tmp", "zero"), file("a/um.txt", "um")}));
          },
          {},
-         {{QStringLiteral("a/.vz1-0.tmp"), "zero"}, {QStringLiteral("a/um.txt"), "um"}}},
+         productAnd(
+             {{QStringLiteral("a/.vz1-0.tmp"), "zero"}, {QStringLiteral("a/um.txt"), "um"}})},
+        {"entries named like backups",
+         [] {
+             return zipOf(withProduct({file(".Vantra.exe.vzold", "b"), file(".vb0-0.old", "c")}));
+         },
+         {},
+         productAnd(
+             {{QStringLiteral(".Vantra.exe.vzold"), "b"}, {QStringLiteral(".vb0-0.old"), "c"}})},
         {"name without a dot",
-         [] { return zipOf({file("LEIAME", "sem extensão")}); },
+         [] { return zipOf(withProduct({file("LEIAME", "sem extensão")})); },
          {},
-         {{QStringLiteral("LEIAME"), "sem extensão"}}},
+         productAnd({{QStringLiteral("LEIAME"), "sem extensão"}})},
         {"nested directories without directory entries",
-         [] { return zipOf({file("a/b/c/d.txt", text(50))}); },
+         [] { return zipOf(withProduct({file("a/b/c/d.txt", text(50))})); },
          {},
-         {{QStringLiteral("a/b/c/d.txt"), text(50)}}},
+         productAnd({{QStringLiteral("a/b/c/d.txt"), text(50)}})},
         {"directory entry",
          [] {
-             return zipOf({directory("vazio/"), directory("x/y/")});
+             return zipOf(withProduct({directory("vazio/"), directory("x/y/")}));
          },
          {},
-         {},
+         productAnd({}),
          {QStringLiteral("vazio"), QStringLiteral("x/y")}},
+        {"directory entry naming the Product directory itself",
+         [] { return zipOf(withProduct({directory("./")})); },
+         {},
+         productAnd({})},
+        {"file entry naming the Product directory itself",
+         [] { return zipOf(withProduct({file(".", "x")})); }, unsafe(".")},
         {"same name twice: the later one stays",
          [] {
-             return patched({file("dup-1.txt", "primeiro"), file("dup-2.txt", "segundo")},
-                            [](QByteArray&, ZipPatcher& p) { p.setName(1, "dup-1.txt"); });
+             return patched(
+                 withProduct({file("dup-1.txt", "primeiro"), file("dup-2.txt", "segundo")}),
+                 [](QByteArray&, ZipPatcher& p) { p.setName(1, "dup-1.txt"); });
          },
          {},
-         {{QStringLiteral("dup-1.txt"), "segundo"}}},
-        {"read-only target keeps its content",
-         [] { return zipOf(good() << file("leitura.txt", "novo conteúdo")); },
+         productAnd({{QStringLiteral("dup-1.txt"), "segundo"}})},
+        {"same name twice over an existing file",
+         [] {
+             return patched(
+                 withProduct({file("dup-1.txt", "primeiro"), file("dup-2.txt", "segundo")}),
+                 [](QByteArray&, ZipPatcher& p) { p.setName(1, "dup-1.txt"); });
+         },
          {},
-         goodWritten(),
+         productAnd({{QStringLiteral("dup-1.txt"), "segundo"}}),
+         {},
+         {{QStringLiteral("dup-1.txt"), "antigo"}}},
+        // A target is moved aside, not written: its mode does not matter, and
+        // the package's attributes then apply.
+        {"read-only target is replaced",
+         [] {
+             return zipOf(good() << withAttributes(file("leitura.txt", "novo conteúdo"), unixHost,
+                                                   unixMode(0100640)));
+         },
+         {},
+         goodWritten() << Expected{QStringLiteral("leitura.txt"), "novo conteúdo", 0640},
          {},
          {{QStringLiteral("leitura.txt"), "conteúdo protegido", 0444}}},
-        {"directory where a file should go",
-         [] { return zipOf(good() << file("plugins", "um arquivo")); },
-         {},
-         goodWritten(),
-         {QStringLiteral("plugins")},
-         {{QStringLiteral("plugins"), QByteArray()}}},
-        {"every supported method",
+        {"target with mode 0000 is replaced",
          [] {
              return zipOf(
-                 {file("store.txt", text(20), Codec::Store),
-                  file("deflate.txt", text(300), Codec::Deflate),
-                  file("bzip2.txt", text(300), Codec::Bzip2),
-                  file("lzma.txt", text(3000), Codec::Lzma), file("xz.txt", text(3000), Codec::Xz),
-                  file("zstd.txt", text(3000), Codec::Zstd), file("vazio.txt", "", Codec::Store)});
+                 good() << withAttributes(file("zero.bin", "novo"), unixHost, unixMode(0100600)));
+         },
+         {},
+         goodWritten() << Expected{QStringLiteral("zero.bin"), "novo", 0600},
+         {},
+         {{QStringLiteral("zero.bin"), "antigo", 0000}}},
+        {"every supported method",
+         [] {
+             return zipOf({file("store.txt", text(20), Codec::Store),
+                           file("deflate.txt", text(300), Codec::Deflate),
+                           file("bzip2.txt", text(300), Codec::Bzip2),
+                           file("lzma.txt", text(3000), Codec::Lzma),
+                           file("xz.txt", text(3000), Codec::Xz),
+                           file("zstd.txt", text(3000), Codec::Zstd),
+                           file("vazio.txt", "", Codec::Store), file("Vantra.exe", newProduct)});
          },
          {},
          {{QStringLiteral("store.txt"), text(20)},
@@ -270,37 +326,44 @@ const QList<Case>& cases() {
           {QStringLiteral("lzma.txt"), text(3000)},
           {QStringLiteral("xz.txt"), text(3000)},
           {QStringLiteral("zstd.txt"), text(3000)},
-          {QStringLiteral("vazio.txt"), ""}}},
+          {QStringLiteral("vazio.txt"), ""},
+          {QStringLiteral("Vantra.exe"), newProduct}}},
         {"entry names: UTF-8 flagged, UTF-8 unflagged, CP437",
          [] {
              return patched(
-                 {file("ñandú.txt", "a"), file("ação.txt", "b"), file("\x87\x82u.txt", "c")},
+                 withProduct(
+                     {file("ñandú.txt", "a"), file("ação.txt", "b"), file("\x87\x82u.txt", "c")}),
                  [](QByteArray&, ZipPatcher& p) { p.setFlags(1, p.flags(1) & ~0x0800); });
          },
          {},
          {{QStringLiteral("ñandú.txt"), "a"},
           {QStringLiteral("ação.txt"), "b"},
-          {QStringLiteral("çéu.txt"), "c"}}},
+          {QStringLiteral("çéu.txt"), "c"},
+          {QStringLiteral("Vantra.exe"), newProduct}}},
         {"Unix permission bits, without setuid",
          [] {
              return zipOf(
                  {withAttributes(file("bin/run.sh", "#!/bin/sh\n"), unixHost, unixMode(0100755)),
                   withAttributes(file("bin/suid", "x"), unixHost, unixMode(0104755)),
                   withAttributes(file("privado.key", "k"), unixHost, unixMode(0100600)),
-                  withAttributes(file("somente.txt", "r"), unixHost, unixMode(0100444))});
+                  withAttributes(file("somente.txt", "r"), unixHost, unixMode(0100444)),
+                  file("Vantra.exe", newProduct)});
          },
          {},
          {{QStringLiteral("bin/run.sh"), "#!/bin/sh\n", 0755},
           {QStringLiteral("bin/suid"), "x", 0755},
           {QStringLiteral("privado.key"), "k", 0600},
-          {QStringLiteral("somente.txt"), "r", 0444}}},
+          {QStringLiteral("somente.txt"), "r", 0444},
+          {QStringLiteral("Vantra.exe"), newProduct}}},
         {"MS-DOS attributes",
          [] {
              return zipOf({withAttributes(file("leitura.dll", "r"), msDos, 0x01 | 0x20),
-                           withAttributes(file("normal.dll", "w"), msDos, 0x20)});
+                           withAttributes(file("normal.dll", "w"), msDos, 0x20),
+                           file("Vantra.exe", newProduct)});
          },
          {},
-         {{QStringLiteral("leitura.dll"), "r", 0444}, {QStringLiteral("normal.dll"), "w", 0644}}},
+         productAnd({{QStringLiteral("leitura.dll"), "r", 0444},
+                     {QStringLiteral("normal.dll"), "w", 0644}})},
 
         // --- a bad entry: nothing of the product changes ---
         {"CRC mismatch",
@@ -408,6 +471,46 @@ const QList<Case>& cases() {
                                                  unixHost, unixMode(0120777))));
          },
          QStringLiteral("Symbolic link not supported in entry dados/link")},
+        unsafeName("the journal's name", "AtualizadorVantra.journal"),
+        unsafeName("the journal's name in other case", "atualizadorvantra.JOURNAL"),
+
+        // --- a target that cannot be replaced: nothing changes, and the good
+        // entries before it are moved back ---
+        {"directory where a file should go",
+         [] { return zipOf(good() << file("plugins", "um arquivo")); },
+         QStringLiteral("Is a directory in entry plugins"),
+         {},
+         {},
+         {{QStringLiteral("plugins"), QByteArray()}, {QStringLiteral("plugins/p.dll"), "p"}}},
+        {"last segment longer than the file system allows",
+         [] { return zipOf(good() << file(longName().constData(), "longo")); },
+         QStringLiteral("File name too long in entry ") + QString::fromLatin1(longName())},
+        {"a file where an entry needs a directory",
+         [] { return zipOf(good() << file("a/b", "b")); },
+         QStringLiteral("Not a directory in entry a/b"),
+         {},
+         {},
+         {{QStringLiteral("a"), "um arquivo"}}},
+        {"a file where a directory entry goes",
+         [] { return zipOf(good() << directory("a/")); },
+         QStringLiteral("Not a directory in entry a/"),
+         {},
+         {},
+         {{QStringLiteral("a"), "um arquivo"}}},
+        {"package without Vantra.exe",
+         [] {
+             return zipOf({file("dados/novo.txt", "novo"), file("LEIAME.txt", "leia")});
+         },
+         QStringLiteral("No Vantra.exe in the package")},
+        {"Vantra.exe only below a directory",
+         [] { return zipOf({file("bin/Vantra.exe", "novo")}); },
+         QStringLiteral("No Vantra.exe in the package")},
+        // Known only once it is in place: here names are case-sensitive.
+        {"VANTRA.EXE is another file than Vantra.exe",
+         [] {
+             return zipOf({file("dados/novo.txt", "novo"), file("VANTRA.EXE", "novo")});
+         },
+         QStringLiteral("No Vantra.exe in the package")},
     };
     return all;
 }
@@ -461,7 +564,10 @@ void DescompactadorTest::extract() {
         return;
     }
     QCOMPARE(message, QString());
-    Snapshot expected = before;
+    Snapshot expected;
+    for (auto it = before.begin(); it != before.end(); ++it)
+        if (!it->directory)
+            expected.insert(it.key(), *it);
     expected.remove(QStringLiteral("Produto/Vantra.zip"));
     for (const Expected& e : c.files) {
         const QString path = QStringLiteral("Produto/") + e.path;
@@ -470,7 +576,7 @@ void DescompactadorTest::extract() {
             state.mode = after.value(path).mode;
         expected.insert(path, state);
     }
-    QCOMPARE(after, expected);
+    QCOMPARE(snapshot(root.path(), false), expected);
     for (const QString& d : c.directories)
         QVERIFY2(QFileInfo(product + d).isDir(), qPrintable(d));
 }
@@ -514,7 +620,8 @@ void DescompactadorTest::lastWriteTimeIsTheEntrysLocalTime() {
 
     QTemporaryDir root;
     const QString product = root.filePath(QStringLiteral("Produto")) + u'/';
-    writeFile(product + QStringLiteral("Vantra.zip"), buildZip({e, directory("pasta/")}));
+    writeFile(product + QStringLiteral("Vantra.zip"),
+              buildZip({e, directory("pasta/"), file("Vantra.exe", "novo")}));
     DescompactarPacote(product);
     QCOMPARE(QFileInfo(product + QStringLiteral("datado.txt")).lastModified(), when);
 }
