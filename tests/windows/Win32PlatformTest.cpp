@@ -312,12 +312,15 @@ void stagedFileReplacesTargetUnlessTheSystemRefuses() {
     CHECK(readFile(dir / L"data.bin") == "new");
     CHECK(!platform::fileExists(dir / L"data.bin.new"));
 
-    writeFile(dir / L"locked.txt", "kept");
+    // Read-only is no refusal: the staged file's attributes replace it.
+    writeFile(dir / L"locked.txt", "old");
     ::SetFileAttributesW((dir / L"locked.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    writeFile(dir / L"staged.ro", "new");
+    CHECK(platform::replaceFile(dir / L"staged.ro", dir / L"locked.txt"));
+    CHECK(readFile(dir / L"locked.txt") == "new");
+    CHECK(!(::GetFileAttributesW((dir / L"locked.txt").c_str()) & FILE_ATTRIBUTE_READONLY));
+
     writeFile(dir / L"staged", "new");
-    CHECK(!platform::replaceFile(dir / L"staged", dir / L"locked.txt"));
-    CHECK(readFile(dir / L"locked.txt") == "kept");
-    CHECK(readFile(dir / L"staged") == "new");
 
     std::filesystem::create_directory(dir / L"folder");
     CHECK(!platform::replaceFile(dir / L"staged", dir / L"folder"));
@@ -331,6 +334,109 @@ void stagedFileReplacesTargetUnlessTheSystemRefuses() {
     CHECK(readFile(dir / L"Vantra.exe") == image);
     CHECK(readFile(dir / L"staged") == "new");
     CHECK(running.running());
+}
+
+std::u16string moveAsideError(const Path& from, const Path& to) {
+    try {
+        platform::moveAside(from, to);
+    } catch (const Exception& e) {
+        return e.message();
+    }
+    return u"";
+}
+
+// The install's own steps: the target aside, the staged file in, the backup
+// gone; a read-only target is moved like any other.
+void readOnlyTargetIsReplaced() {
+    Workspace dir;
+    writeFile(dir / L"leitura.dll", "old");
+    ::SetFileAttributesW((dir / L"leitura.dll").c_str(), FILE_ATTRIBUTE_READONLY);
+    writeFile(dir / L".vz0-0.tmp", "new");
+    CHECK(moveAsideError(dir / L"leitura.dll", dir / L".leitura.dll.vzold").empty());
+    CHECK(moveAsideError(dir / L".vz0-0.tmp", dir / L"leitura.dll").empty());
+    CHECK(readFile(dir / L"leitura.dll") == "new");
+    CHECK(platform::discardFile(dir / L".leitura.dll.vzold")); // read-only too
+    CHECK(!std::filesystem::exists(dir / L".leitura.dll.vzold"));
+    CHECK(platform::discardFile(dir / L".leitura.dll.vzold")); // already gone
+}
+
+// A second target held open without delete sharing: refused with the system's
+// reason, and the first target's moves undone in reverse.
+void heldTargetRefusedAndTheInstallRolledBack() {
+    Workspace dir;
+    writeFile(dir / L"Vantra.exe", "old exe");
+    writeFile(dir / L"dados.db", "old data");
+    writeFile(dir / L".vz0-0.tmp", "new exe");
+    writeFile(dir / L".vz1-0.tmp", "new data");
+    HANDLE held =
+        ::CreateFileW((dir / L"dados.db").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      nullptr, OPEN_EXISTING, 0, nullptr);
+    CHECK(held != INVALID_HANDLE_VALUE);
+
+    CHECK(moveAsideError(dir / L"Vantra.exe", dir / L".Vantra.exe.vzold").empty());
+    CHECK(moveAsideError(dir / L".vz0-0.tmp", dir / L"Vantra.exe").empty());
+    std::u16string refused = moveAsideError(dir / L"dados.db", dir / L".dados.db.vzold");
+    std::printf("  held target: %s\n", narrow(refused).c_str());
+    CHECK(refused == platform::systemErrorMessage(ERROR_SHARING_VIOLATION));
+    CHECK(moveAsideError(dir / L"Vantra.exe", dir / L".vz0-0.tmp").empty());
+    CHECK(moveAsideError(dir / L".Vantra.exe.vzold", dir / L"Vantra.exe").empty());
+    ::CloseHandle(held);
+
+    CHECK(readFile(dir / L"Vantra.exe") == "old exe");
+    CHECK(readFile(dir / L"dados.db") == "old data");
+    CHECK(!std::filesystem::exists(dir / L".Vantra.exe.vzold"));
+    CHECK(!std::filesystem::exists(dir / L".dados.db.vzold"));
+    CHECK(readFile(dir / L".vz0-0.tmp") == "new exe");
+
+    std::filesystem::create_directory(dir / L"plugins");
+    CHECK(moveAsideError(dir / L"plugins", dir / L".plugins.vzold") ==
+          platform::systemErrorMessage(ERROR_ACCESS_DENIED));
+    CHECK(std::filesystem::is_directory(dir / L"plugins"));
+    CHECK(!moveAsideError(dir / L".vz1-0.tmp", dir / L"dados.db").empty()); // taken
+}
+
+// Windows lets a running executable be renamed, not deleted: its backup stays
+// until it has ended.
+void runningExecutableMovedAside() {
+    Workspace dir;
+    Product running(dir / L"AtualizadorVantra.exe");
+    CHECK(running.started());
+    const std::string image = readFile(helperExecutable);
+    writeFile(dir / L".vz0-0.tmp", "new updater");
+    CHECK(moveAsideError(dir / L"AtualizadorVantra.exe", dir / L".AtualizadorVantra.exe.vzold")
+              .empty());
+    CHECK(moveAsideError(dir / L".vz0-0.tmp", dir / L"AtualizadorVantra.exe").empty());
+    CHECK(readFile(dir / L"AtualizadorVantra.exe") == "new updater");
+    CHECK(running.running());
+    CHECK(!platform::discardFile(dir / L".AtualizadorVantra.exe.vzold"));
+    CHECK(readFile(dir / L".AtualizadorVantra.exe.vzold") == image);
+}
+
+void journalIsLockedAgainstEveryOtherOpener() {
+    Workspace dir;
+    const Path journal = dir / L"AtualizadorVantra.journal";
+    bool held = true;
+    CHECK(!platform::File::openLocked(journal, held) && !held);
+    {
+        platform::File live = platform::File::createLocked(journal);
+        live.write("x\n", 2);
+        live.flush();
+        CHECK(platform::lockedByAnother(journal));
+        CHECK(!platform::File::openLocked(journal, held) && held);
+        CHECK(readFile(journal) == "<missing>");
+    }
+    CHECK(!platform::lockedByAnother(journal));
+    std::optional<platform::File> leftover = platform::File::openLocked(journal, held);
+    CHECK(leftover && !held);
+    if (leftover) {
+        CHECK(leftover->readToEnd() == "x\n");
+        leftover->deleteAndClose(journal);
+    }
+    CHECK(!std::filesystem::exists(journal));
+
+    writeFile(dir / L"a", "a");
+    platform::flushFiles({dir / L"a"});
+    platform::flushDirectories({dir / L""});
 }
 
 void newFileMustNotExist() {
@@ -449,6 +555,10 @@ int main() {
         {"backupMoveNeverReplaces", backupMoveNeverReplaces},
         {"stagedFileReplacesTargetUnlessTheSystemRefuses",
          stagedFileReplacesTargetUnlessTheSystemRefuses},
+        {"readOnlyTargetIsReplaced", readOnlyTargetIsReplaced},
+        {"heldTargetRefusedAndTheInstallRolledBack", heldTargetRefusedAndTheInstallRolledBack},
+        {"runningExecutableMovedAside", runningExecutableMovedAside},
+        {"journalIsLockedAgainstEveryOtherOpener", journalIsLockedAgainstEveryOtherOpener},
         {"newFileMustNotExist", newFileMustNotExist},
         {"existenceAndDeletion", existenceAndDeletion},
         {"timesAndAttributesFromTheArchive", timesAndAttributesFromTheArchive},
