@@ -240,7 +240,8 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     Content content(0x5EED);
 
-    // (a) 2000 files, 200 MiB in all, sizes from a quarter to 1.75 times the mean.
+    // (a) 2000 files, 200 MiB in all, sizes from a quarter to 1.75 times the mean, and the
+    // executable.
     std::vector<std::string> many;
     QDir().mkpath(QString::fromStdString(dir + "/src-a"));
     const std::uint64_t totalA = 200 * MiB;
@@ -261,6 +262,9 @@ int main(int argc, char** argv) {
         writeGenerated(dir + "/src-a/" + name, size, content);
         many.push_back(name);
     }
+    // An update must bring the product's executable.
+    writeGenerated(dir + "/src-a/Vantra.exe", MiB, content);
+    many.push_back("Vantra.exe");
     buildArchive(dir + "/a.zip", many, dir + "/src-a");
     QDir(QString::fromStdString(dir + "/src-a")).removeRecursively();
 

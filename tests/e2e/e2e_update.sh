@@ -2,18 +2,21 @@
 # The real updater binary, on a private X display with a window manager, against the loopback
 # HTTPS server, driven the way a user drives it: through its message boxes and its button.
 #
-# usage: e2e_update.sh success|failure --updater FILE --server FILE --cert FILE --key FILE --port N
+# usage: e2e_update.sh success|failure|kill --updater FILE --server FILE --cert FILE --key FILE --port N
 #
 #   success  a whole update: backup, new files, package deleted, product launched, exit code 0
 #   failure  a package that is not on the server: the error box and its text (Ctrl+C), the
 #            product executable given back, the window idle and its button starting a new attempt
+#   kill     an update of many files killed (SIGKILL) at instants spread from the answer to the
+#            exit, each followed by a start answered No: the Product directory is then the old
+#            tree or the new one, never a mix, with no temporary, backup or journal left
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=../../scripts/lib/xsession.sh
 source "$here/../../scripts/lib/xsession.sh"
 
-scenario=${1:?usage: $0 success|failure --updater F --server F --cert F --key F --port N}
+scenario=${1:?usage: $0 success|failure|kill --updater F --server F --cert F --key F --port N}
 shift
 while [ $# -gt 0 ]; do
     case $1 in
@@ -307,13 +310,152 @@ failed_update_then_retry() {
     expect_exit_code_zero
 }
 
+# --- the kill scenario -----------------------------------------------------------------------
+
+KILL_FILES=520 # files in the package
+
+# The old product has half of the package's files, one of them read-only, and a file the
+# package does not hold; the package adds directories of its own.
+make_large_trees() {
+    local src="$work/pacote-conteudo" i
+    mkdir -p "$src/dados/lote" "$src/extra/sub" "$product/dados/lote"
+    printf '%s' "$NEW_PRODUCT" >"$src/Vantra.exe"
+    chmod +x "$src/Vantra.exe"
+    for i in $(seq -w 1 "$KILL_FILES"); do
+        head -c $((2048 + 10#$i * 37)) /dev/urandom >"$src/dados/lote/$i.bin"
+        [ $((10#$i % 2)) != 0 ] || printf 'old %s\n' "$i" >"$product/dados/lote/$i.bin"
+        [ $((10#$i % 50)) != 0 ] || printf 'extra %s\n' "$i" >"$src/extra/sub/$i.txt"
+    done
+    chmod 0444 "$product/dados/lote/002.bin"
+    printf 'kept\n' >"$product/dados/ignorado.txt"
+    (cd "$src" && zip -q -r "$served/pacote/Vantra.zip" Vantra.exe dados extra)
+    cp -a "$product" "$work/antes"
+}
+
+reset_product() {
+    rm -rf "$product"
+    cp -a "$work/antes" "$product"
+}
+
+# Names, types, modes and contents below the Product directory. The package is left out: a
+# failed attempt keeps it, as a clean failure does.
+manifest() {
+    (cd "$1" && find . -mindepth 1 ! -name Vantra.zip -printf '%P %y %m\n' | LC_ALL=C sort &&
+        find . -type f ! -name Vantra.zip -print0 | LC_ALL=C sort -z | xargs -0 sha1sum)
+}
+
+now() { echo "${EPOCHREALTIME/./}"; } # microseconds
+
+# The confirmation of a fresh start; a failure when the start shows an error (a recovery that
+# could not finish) instead.
+wait_confirmation() {
+    local deadline=$((SECONDS + $1)) ids
+    while :; do
+        if ids=$(xdotool search --onlyvisible --name "$CONFIRMATION" 2>/dev/null); then
+            head -n1 <<<"$ids"
+            return 0
+        fi
+        window_shown "$ERROR_BOX" && fail "the start showed an error box"
+        kill -0 "$updater_pid" 2>/dev/null || fail "the updater exited before its question"
+        [ "$SECONDS" -lt "$deadline" ] || fail "no confirmation within $1s"
+        sleep 0.05
+    done
+}
+
+# One whole update, timed: when the journal appears and goes, when the updater exits.
+calibrate() {
+    start_updater
+    press "$(wait_confirmation 30)" Return
+    local t0 journal="$product/AtualizadorVantra.journal" seen_on="" seen_off=""
+    t0=$(now)
+    while kill -0 "$updater_pid" 2>/dev/null; do
+        if [ -e "$journal" ]; then
+            [ -n "$seen_on" ] || seen_on=$(($(now) - t0))
+        elif [ -n "$seen_on" ] && [ -z "$seen_off" ]; then
+            seen_off=$(($(now) - t0))
+        fi
+        [ $(($(now) - t0)) -lt 120000000 ] || fail "the whole update took over two minutes"
+        sleep 0.005
+    done
+    total=$(($(now) - t0))
+    wait_updater_exit 1
+    expect_exit_code_zero
+    journal_on=${seen_on:-$((total / 5))}
+    journal_off=${seen_off:-$journal_on}
+    log "whole update: journal from ${journal_on}us to ${journal_off}us, exit at ${total}us"
+    manifest "$product" >"$work/new.manifest"
+    grep -q '^Vantra.exe f 755' "$work/new.manifest" || fail "the whole update left no Vantra.exe"
+}
+
+# Kill instants in microseconds, each with the event it counts from: some during the download
+# (from the answer), most while the journal lives (from its appearance: staging and install,
+# whatever the machine's load), some in the pause before the exit (from the answer).
+kill_instants() {
+    local i span=$((journal_off - journal_on + 1))
+    for i in 0 1 2 3 4 5; do echo "answer $((journal_on * i / 6))"; done
+    # Denser at first: a warm run installs faster than the first one, which measured the span.
+    for i in $(seq 0 13); do echo "journal $((span * i * i / 169))"; done
+    for i in 1 2 3 4; do echo "answer $((journal_off + (total - journal_off) * i / 5))"; done
+}
+
+# Until the journal is there, or the updater has gone on without one being seen.
+wait_journal() {
+    local deadline=$((SECONDS + 60))
+    until [ -e "$1" ]; do
+        kill -0 "$updater_pid" 2>/dev/null || return 0
+        [ "$SECONDS" -lt "$deadline" ] || fail "no journal within 60s of the answer"
+        sleep 0.002
+    done
+}
+
+killed_updates() {
+    serve_settings_naming /pacote/Vantra.zip
+    make_large_trees
+    manifest "$product" >"$work/old.manifest"
+    calibrate
+
+    local from delay n=0 old=0 new=0 during=0 tree journal="$product/AtualizadorVantra.journal"
+    while read -r from delay; do
+        n=$((n + 1))
+        reset_product
+        start_updater
+        press "$(wait_confirmation 30)" Return
+        [ "$from" = answer ] || wait_journal "$journal"
+        sleep "$(printf '%d.%06d' $((delay / 1000000)) $((delay % 1000000)))"
+        [ ! -e "$journal" ] || during=$((during + 1))
+        kill -KILL "$updater_pid" 2>/dev/null || true
+        wait "$updater_pid" 2>/dev/null || true
+        updater_pid=""
+
+        start_updater
+        press "$(wait_confirmation 30)" Escape # No
+        press "$(wait_window "$MAIN_WINDOW" 10)" alt+F4
+        wait_updater_exit 20
+
+        manifest "$product" >"$work/after.manifest"
+        if cmp -s "$work/after.manifest" "$work/old.manifest"; then
+            old=$((old + 1)) tree=old
+        elif cmp -s "$work/after.manifest" "$work/new.manifest"; then
+            new=$((new + 1)) tree=new
+        else
+            diff "$work/old.manifest" "$work/after.manifest" | head -n 20 >&2
+            fail "kill $n, ${delay}us after the $from, left neither the old tree nor the new one"
+        fi
+        log "kill $n, ${delay}us after the $from: the $tree tree"
+    done < <(kill_instants)
+    [ "$n" -ge 20 ] || fail "only $n kills"
+    log "$n kills ($during while the journal was there): $old old trees, $new new trees"
+    [ "$during" -ge 1 ] || fail "no kill came while the journal was there"
+}
+
 make_product_dir
-make_package
+[ "$scenario" = kill ] || make_package
 start_server
 start_display
 case $scenario in
 success) whole_update ;;
 failure) failed_update_then_retry ;;
+kill) killed_updates ;;
 *) fail "unknown scenario $scenario" ;;
 esac
 log "PASS ($scenario)"
