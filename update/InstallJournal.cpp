@@ -77,9 +77,20 @@ platform::Path InstallJournal::pathIn(const platform::Path& productDirectory) {
     return productDirectory / fileName;
 }
 
+namespace {
+
+platform::File createJournal(const platform::Path& path) {
+    try {
+        return platform::File::createLocked(path);
+    } catch (const std::exception& e) {
+        throw Exception(u"Cannot create file \"" + path.u16string() + u"\". " + messageOf(e));
+    }
+}
+
+} // namespace
+
 InstallJournal::InstallJournal(const platform::Path& productDirectory)
-    : directory_(productDirectory), path_(pathIn(productDirectory)),
-      file_(platform::File::createLocked(path_)) {}
+    : directory_(productDirectory), path_(pathIn(productDirectory)), file_(createJournal(path_)) {}
 
 std::string InstallJournal::relative(const platform::Path& path) const {
     return escape(utf16ToUtf8(path.lexically_relative(directory_).u16string()));

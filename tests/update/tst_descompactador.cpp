@@ -524,6 +524,7 @@ private slots:
     void extract_data();
     void extract();
     void fullDiskDuringStaging();
+    void journalAlreadyThere();
     void lastWriteTimeIsTheEntrysLocalTime();
 };
 
@@ -604,6 +605,27 @@ void DescompactadorTest::fullDiskDuringStaging() {
         message = mensagem(e);
     }
     QCOMPARE(message, frase + QString::fromStdU16String(platform::systemErrorMessage(ENOSPC)));
+    QCOMPARE(snapshot(root.path()), before);
+}
+
+// Another updater's, or one a recovery could not finish: this attempt changes nothing.
+void DescompactadorTest::journalAlreadyThere() {
+    QTemporaryDir root;
+    const QString product = root.filePath(QStringLiteral("Produto")) + u'/';
+    writeFile(product + QStringLiteral("Vantra.exe"), "versão antiga do produto");
+    writeFile(product + QStringLiteral("AtualizadorVantra.journal"), "tmp\t.vz0-0.tmp\n");
+    writeFile(product + QStringLiteral("Vantra.zip"), zipOf(good()));
+    const Snapshot before = snapshot(root.path());
+
+    QString message;
+    try {
+        DescompactarPacote(product);
+    } catch (const Exception& e) {
+        message = mensagem(e);
+    }
+    QCOMPARE(message, frase + QStringLiteral("Cannot create file \"") + product +
+                          QStringLiteral("AtualizadorVantra.journal\". ") +
+                          QString::fromStdU16String(platform::systemErrorMessage(EEXIST)));
     QCOMPARE(snapshot(root.path()), before);
 }
 
