@@ -44,7 +44,7 @@ private:
 platform::Path chooseBackup(const platform::Path& target, std::size_t step, TakenNames& taken) {
     platform::Path named = backupOfRunningExecutable(target);
     // 255 is the longest name of the common file systems, in bytes or UTF-16 units.
-    if (named.filename().string().size() <= 255 && taken.free(named)) {
+    if (named.filename().u8string().size() <= 255 && taken.free(named)) {
         taken.add(named);
         return named;
     }
@@ -151,6 +151,10 @@ void installStaged(const std::vector<StagedFile>& files,
 
     std::set<QString> touched;
     std::vector<platform::Path> touchedDirectories;
+    // The directories this attempt made are entries of their parents.
+    for (const platform::Path& created : journal.createdDirectories())
+        if (touched.insert(key(created.parent_path())).second)
+            touchedDirectories.push_back(created.parent_path());
     try {
         for (Step& step : steps) {
             try {
@@ -184,8 +188,8 @@ void installStaged(const std::vector<StagedFile>& files,
         throw;
     }
 
-    // After every move: the attributes of one entry must not block a later one
-    // of the same name.
+    // Only once every target is in place: until then a read-only attribute
+    // could stand in the way of moving a file back.
     for (const StagedFile& file : files) {
         platform::setLastWriteTimeFromDos(file.target, file.entry->dosDate, file.entry->dosTime);
         // The platform keeps setuid, setgid and sticky bits out of it.
