@@ -38,7 +38,8 @@ inline QByteArray readAll(const QString& path) {
 // The .minisig text for `file`: "ED" (prehashed) as minisign -S writes it, or
 // the legacy "Ed" form of -l. Empty when minisign failed.
 inline QByteArray sign(const QString& file, bool legacy = false,
-                       const QString& secretKey = testSecretKey()) {
+                       const QString& secretKey = testSecretKey(),
+                       const QString& trustedComment = {}) {
     const QString sig =
         file + (legacy ? QStringLiteral(".Ed.minisig") : QStringLiteral(".minisig"));
     QStringList args{QStringLiteral("-S"),
@@ -50,6 +51,8 @@ inline QByteArray sign(const QString& file, bool legacy = false,
                      sig};
     if (legacy)
         args << QStringLiteral("-l");
+    if (!trustedComment.isEmpty())
+        args << QStringLiteral("-t") << trustedComment;
     QFile::remove(sig);
     return run(args) ? readAll(sig) : QByteArray();
 }

@@ -46,7 +46,7 @@ private slots:
 private:
     QTemporaryDir work_;
     std::string package_;
-    QByteArray hashed_, legacy_, otherKey_;
+    QByteArray hashed_, legacy_, otherKey_, accented_;
 };
 
 void SignedUpdateTest::initTestCase() {
@@ -64,7 +64,10 @@ void SignedUpdateTest::initTestCase() {
     hashed_ = minisigncli::sign(zip);
     legacy_ = minisigncli::sign(zip, true);
     otherKey_ = minisigncli::sign(zip, false, minisigncli::generateKeyPair(work_.path()));
+    accented_ =
+        minisigncli::sign(zip, false, minisigncli::testSecretKey(), QStringLiteral("versão 2.0"));
     QVERIFY(!hashed_.isEmpty() && !legacy_.isEmpty() && !otherKey_.isEmpty());
+    QVERIFY(accented_.contains("versão 2.0"));
 }
 
 void SignedUpdateTest::signedUpdate_data() {
@@ -86,6 +89,12 @@ void SignedUpdateTest::signedUpdate_data() {
     QTest::newRow("Ed (legacy)") << false << false << ok(legacy_) << QString();
     QTest::newRow("ED, plaintext package") << true << false << ok(hashed_) << QString();
     QTest::newRow("signature of exactly 64 KiB") << false << false << ok(padded) << QString();
+    // The signed bytes are checked as received, whatever charset the server names.
+    QTest::newRow("non-ASCII trusted comment, labelled UTF-16 text")
+        << false << false
+        << QByteArray::fromStdString(withLength("HTTP/1.1 200 OK", accented_.toStdString(),
+                                                "Content-Type: text/plain; charset=utf-16\r\n"))
+        << QString();
     QTest::newRow("one byte of the package changed")
         << false << true << ok(hashed_) << "The package signature is not valid.";
     QTest::newRow("one byte changed, plaintext package")
