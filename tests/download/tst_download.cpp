@@ -1,6 +1,7 @@
 // TDownload in a Product directory of its own, against the loopback file
 // server at the test configuration's address: the backup move, the package
-// file, both requests on the wire, and what each failure leaves behind.
+// file, both requests on the wire, the refusal of a plaintext package address,
+// and what each failure leaves behind.
 
 #include "DownloadFixture.h"
 #include "ExceptionQt.h"
