@@ -7,4 +7,7 @@ QString servidorArquivos() {
 QString arquivoCa() {
     return QStringLiteral(VANTRA_CA_FILE);
 }
+QString chavePublica() {
+    return QStringLiteral(VANTRA_PUBLIC_KEY);
+}
 } // namespace build_config

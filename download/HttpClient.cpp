@@ -525,6 +525,13 @@ QString HttpClient::Get(const QString& address, std::uint64_t maxBytes) {
     return decodeBody(target.bytes(), QString::fromLatin1(exchange.contentType()));
 }
 
+QByteArray HttpClient::GetBytes(const QString& address, std::uint64_t maxBytes) {
+    TextTarget target(maxBytes);
+    Exchange exchange(*this, target);
+    exchange.run(address);
+    return target.bytes();
+}
+
 void HttpClient::Get(const QString& address, platform::File& target) {
     FileTarget fileTarget(target);
     Exchange exchange(*this, fileTarget);

@@ -5,6 +5,7 @@
 
 #include "Platform.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <chrono>
@@ -37,6 +38,8 @@ public:
 
     // GET into a text, decoded by the response's charset. Bodies above `maxBytes` fail.
     QString Get(const QString& address, std::uint64_t maxBytes);
+    // The same, as the bytes received.
+    QByteArray GetBytes(const QString& address, std::uint64_t maxBytes);
     // GET into the file, from its start; the file is cut to the bytes written.
     // The body of a failing response never reaches it.
     void Get(const QString& address, platform::File& target);

@@ -12,19 +12,21 @@ public:
     TDownload(HttpClient& aIdHTTP, const QString& aCaminhoAtualizar);
     ~TDownload();
 
-    // Backup of the executable, the address lookup and the download; any
-    // failure leaves as "Não foi possível realizar o download do aplicativo!"
-    // followed by the inner message.
+    // Backup of the executable, the address lookup, the download and, when the
+    // updater was built with a public key, the check of the package's
+    // signature; any failure leaves as "Não foi possível realizar o download
+    // do aplicativo!" followed by the inner message.
     void RealizarDownload();
 
     // Whether this attempt moved Vantra.exe to Vantra_old.exe.
     bool BackupFeito() const { return FBackupFeito; }
 
-    // Sent by both requests.
+    // Sent by every request.
     static const QString userAgent;
 
 private:
     QString ObterValorConfiguracao(const QString& chave);
+    void VerificarAssinatura(const QString& enderecoPacote, const QString& chavePublica);
 
     HttpClient& FIdHTTP;
     platform::File FExecutavelZip;

@@ -110,6 +110,8 @@ public:
     ~File();
 
     void write(const void* data, std::size_t size);
+    // Reads from the current position; fewer bytes than asked only at the end.
+    std::size_t read(void* data, std::size_t size);
     // Sets the file's size, allocating the space so that a full disk fails here.
     void reserve(std::uint64_t size);
     void truncate(std::uint64_t size);

@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev qt6-translations-l10n
     libcurl4-openssl-dev libssl-dev openssl
     libzip-dev zlib1g-dev libbz2-dev liblzma-dev libzstd-dev
-    zip unzip libarchive-tools curl
+    zip unzip libarchive-tools curl minisign
     python3-pil
     xvfb xauth xdotool xclip openbox x11-utils imagemagick
     g++-mingw-w64-x86-64 wine wine64

@@ -400,6 +400,23 @@ void File::write(const void* data, std::size_t size) {
     }
 }
 
+std::size_t File::read(void* data, std::size_t size) {
+    auto* p = static_cast<char*>(data);
+    std::size_t got = 0;
+    while (got < size) {
+        ssize_t n = ::read(fd_, p + got, size - got);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throwErrno(errno);
+        }
+        if (n == 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    return got;
+}
+
 void File::reserve(std::uint64_t size) {
     int rc = size == 0 ? 0 : ::posix_fallocate(fd_, 0, static_cast<off_t>(size));
     if (rc != 0 && rc != EOPNOTSUPP && rc != EINVAL)

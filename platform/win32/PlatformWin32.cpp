@@ -392,6 +392,21 @@ void File::write(const void* data, std::size_t size) {
     }
 }
 
+std::size_t File::read(void* data, std::size_t size) {
+    auto* p = static_cast<char*>(data);
+    std::size_t got = 0;
+    while (got < size) {
+        DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - got, 1u << 30));
+        DWORD n = 0;
+        if (!::ReadFile(handleOf(handle_), p + got, chunk, &n, nullptr))
+            throwLastError();
+        if (n == 0)
+            break;
+        got += n;
+    }
+    return got;
+}
+
 void File::reserve(std::uint64_t size) {
     setEndOfFile(handleOf(handle_), size);
 }

@@ -1,7 +1,9 @@
 // TDownload in a Product directory of its own, against the loopback file
 // server at the test configuration's address: the backup move, the package
-// file, both requests on the wire, and what each failure leaves behind.
+// file, both requests on the wire, the refusal of a plaintext package address,
+// and what each failure leaves behind.
 
+#include "DownloadFixture.h"
 #include "ExceptionQt.h"
 #include "HttpClient.h"
 #include "Platform.h"
@@ -12,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -20,70 +23,10 @@
 using namespace std::chrono_literals;
 using testsupport::Script;
 using testsupport::TlsTestServer;
-namespace fs = std::filesystem;
 
 namespace {
 
-const std::string userAgent =
-    "Mozilla/5.0 (Windows NT 6.1; WOW64; rv:12.0) Gecko/20100101 Firefox/12.0";
-const QString downloadFailed =
-    QStringLiteral("Não foi possível realizar o download do aplicativo!");
-const std::string packagePath = "/pacotes/Vantra.zip";
-
-std::string patterned(std::size_t size) {
-    std::string s(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        s[i] = static_cast<char>((i * 131 + i / 977) & 0xFF);
-    return s;
-}
-
-std::string withLength(const std::string& statusLine, const std::string& body,
-                       const std::string& headers = {}) {
-    return statusLine + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + headers +
-           "\r\n" + body;
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void writeFile(const fs::path& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary) << content;
-}
-
-std::string packageAddress() {
-    return "https://localhost:" + std::to_string(testsupport::fixedTestPort) + packagePath;
-}
-
-std::string settingsDocument(const std::string& address = packageAddress()) {
-    return withLength("HTTP/1.1 200 OK", "servidor=x#\r\nexecutavelvantra=" + address + "#\r\n",
-                      "Content-Type: text/plain\r\n");
-}
-
-std::string requestHead(const std::string& target, const std::string& cookie = {}) {
-    return "GET " + target +
-           " HTTP/1.1\r\nHost: localhost:" + std::to_string(testsupport::fixedTestPort) + "\r\n" +
-           (cookie.empty() ? "" : "Cookie: " + cookie + "\r\n") +
-           "Accept: text/html, */*\r\nAccept-Encoding: identity\r\nUser-Agent: " + userAgent +
-           "\r\n\r\n";
-}
-
-std::unique_ptr<TlsTestServer> fileServer() {
-    testsupport::ServerOptions options;
-    options.port = testsupport::fixedTestPort;
-    return std::make_unique<TlsTestServer>(options);
-}
-
-// A Product directory, named as the updater names it: with its trailing separator.
-struct ProductDirectory {
-    QTemporaryDir temp;
-    fs::path dir{temp.path().toStdString()};
-    QString caminho = temp.path() + QDir::separator();
-    fs::path exe = dir / "Vantra.exe";
-    fs::path old = dir / "Vantra_old.exe";
-    fs::path zip = dir / "Vantra.zip";
-};
+using namespace downloadtest;
 
 // The window's client, as the window sets it up.
 struct WindowClient {
@@ -127,6 +70,8 @@ private slots:
     void earlierPackageIsEmptiedAtCreation();
     void failureIsWrapped_data();
     void failureIsWrapped();
+    void plaintextPackageIsRefused_data();
+    void plaintextPackageIsRefused();
     void secondAttemptCarriesCookiesOnAFreshConnection();
 };
 
@@ -331,6 +276,42 @@ void TestDownload::failureIsWrapped() {
     QCOMPARE(readFile(product.zip), patterned(static_cast<std::size_t>(zipSize)));
     QCOMPARE(client.events, events);
     QCOMPARE(server ? static_cast<int>(server->requests().size()) : 0, requests);
+}
+
+void TestDownload::plaintextPackageIsRefused_data() {
+    QTest::addColumn<QString>("scheme"); // the rest is "//localhost:<port>/pacotes/Vantra.zip"
+    QTest::addColumn<bool>("backslashes");
+    QTest::newRow("http") << "http:" << false;
+    QTest::newRow("in capitals") << "HTTP:" << false;
+    QTest::newRow("backslashes the client reads as slashes") << "http:" << true;
+}
+
+// Without a built-in key only TLS vouches for the package: an http address is
+// refused before anything is sent to it.
+void TestDownload::plaintextPackageIsRefused() {
+    QFETCH(QString, scheme);
+    QFETCH(bool, backslashes);
+    auto plain = plainServer();
+    plain->enqueue(withLength("HTTP/1.1 200 OK", "PK"));
+    std::string address =
+        scheme.toStdString() + "//localhost:" + std::to_string(plain->port()) + packagePath;
+    if (backslashes)
+        std::replace(address.begin(), address.end(), '/', '\\');
+    auto server = fileServer();
+    server->enqueue(settingsDocument(address));
+    ProductDirectory product;
+    writeFile(product.exe, "exe");
+    WindowClient client;
+    bool backupFeito = false;
+    QCOMPARE(download(client, product, &backupFeito).value_or(QString()),
+             downloadFailed + QStringLiteral("\r\n\r\nThe package address \"") +
+                 QString::fromStdString(address) +
+                 QStringLiteral("\" is not secure: https is required."));
+    QCOMPARE(plain->connectionCount(), 0);
+    QCOMPARE(server->requests().size(), 1u);
+    QVERIFY(backupFeito); // given back by the update sequence, as after any failure
+    QCOMPARE(fs::file_size(product.zip), 0u);
+    QVERIFY(client.events.isEmpty());
 }
 
 void TestDownload::secondAttemptCarriesCookiesOnAFreshConnection() {

@@ -2,9 +2,12 @@
 # The real updater binary, on a private X display with a window manager, against the loopback
 # HTTPS server, driven the way a user drives it: through its message boxes and its button.
 #
-# usage: e2e_update.sh success|failure|kill --updater FILE --server FILE --cert FILE --key FILE --port N
+# usage: e2e_update.sh success|failure|kill|signed --updater FILE --server FILE --cert FILE
+#                      --key FILE --port N [--minisign FILE --signing-key FILE]
 #
 #   success  a whole update: backup, new files, package deleted, product launched, exit code 0
+#   signed   the same by an updater with a public key built in, of a package signed with its
+#            secret key by the minisign program (--minisign, --signing-key)
 #   failure  a package that is not on the server: the error box and its text (Ctrl+C), the
 #            product executable given back, the window idle and its button starting a new attempt
 #   kill     an update of many files killed (SIGKILL) at instants spread from the answer to the
@@ -16,8 +19,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=../../scripts/lib/xsession.sh
 source "$here/../../scripts/lib/xsession.sh"
 
-scenario=${1:?usage: $0 success|failure|kill --updater F --server F --cert F --key F --port N}
+scenario=${1:?usage: $0 success|failure|kill|signed --updater F --server F --cert F --key F --port N}
 shift
+minisign="" signing_key=""
 while [ $# -gt 0 ]; do
     case $1 in
     --updater) updater=$2 ;;
@@ -25,6 +29,8 @@ while [ $# -gt 0 ]; do
     --cert) cert=$2 ;;
     --key) key=$2 ;;
     --port) port=$2 ;;
+    --minisign) minisign=$2 ;;
+    --signing-key) signing_key=$2 ;;
     *) echo "unknown argument: $1" >&2 && exit 2 ;;
     esac
     shift 2
@@ -103,6 +109,13 @@ make_package() {
     printf 'Vantra 2.0\r\n' >"$src/LEIAME.txt"
     printf '2.0.0\n' >"$src/dados/versao.txt"
     (cd "$src" && zip -q -r "$served/pacote/Vantra.zip" Vantra.exe LEIAME.txt dados)
+    if [ "$scenario" = signed ]; then
+        # As the maker signs a release; the key has no password.
+        "${minisign:?--minisign missing}" -S -s "${signing_key:?--signing-key missing}" \
+            -m "$served/pacote/Vantra.zip" </dev/null >"$work/minisign.log" 2>&1 ||
+            fail "minisign could not sign the package"
+        [ -s "$served/pacote/Vantra.zip.minisig" ] || fail "minisign wrote no signature"
+    fi
 }
 
 start_server() {
@@ -262,6 +275,12 @@ whole_update() {
     expect_product_launched_in "$elsewhere"
     expect_absent "$product/launched.txt"
     expect_requests /Vantra/DADOSCONEXAO.txt /pacote/Vantra.zip
+    # The signature is asked for only by an updater that has a key.
+    if [ "$scenario" = signed ]; then
+        expect_request_count /pacote/Vantra.zip.minisig 1
+    else
+        expect_request_count /pacote/Vantra.zip.minisig 0
+    fi
 }
 
 failed_update_then_retry() {
@@ -453,7 +472,7 @@ make_product_dir
 start_server
 start_display
 case $scenario in
-success) whole_update ;;
+success | signed) whole_update ;;
 failure) failed_update_then_retry ;;
 kill) killed_updates ;;
 *) fail "unknown scenario $scenario" ;;

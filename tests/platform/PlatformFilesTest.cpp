@@ -240,6 +240,12 @@ private slots:
                                                u"\". " + systemErrorMessage(EWOULDBLOCK));
             QCOMPARE(readText(package),
                      std::string("abc")); // the refused second open emptied nothing
+            // Read back through the held handle, as the signature check does.
+            held.seek(1);
+            char back[8] = {};
+            QCOMPARE(held.read(back, sizeof back), std::size_t(2));
+            QCOMPARE(std::string(back), std::string("bc"));
+            QCOMPARE(held.read(back, sizeof back), std::size_t(0));
         }
         File again = File::createExclusive(package);
         QCOMPARE(readText(package), std::string(""));

@@ -244,6 +244,12 @@ void packageFileIsSharedWithNoOne() {
         }
         std::printf("  second create: %s\n", narrow(message).c_str());
         CHECK(message == u"Cannot create file \"" + package.u16string() + u"\". " + systemText);
+
+        // The holder itself reads it back (the signature check does).
+        file.seek(1);
+        char back[8] = {};
+        CHECK(file.read(back, sizeof back) == 2 && std::string(back) == "bc");
+        CHECK(file.read(back, sizeof back) == 0);
     }
     CHECK(readFile(package) == "abc"); // the failed second create emptied nothing
 
