@@ -334,12 +334,14 @@ failed_update_then_retry() {
 KILL_FILES=520 # files in the package
 
 # The old product has half of the package's files, one of them read-only, and a file the
-# package does not hold; the package adds directories of its own.
+# package does not hold; the package adds directories of its own, and holds the running
+# updater's executable (the same bytes, so that every start runs the same updater).
 make_large_trees() {
     local src="$work/pacote-conteudo" i
     mkdir -p "$src/dados/lote" "$src/extra/sub" "$product/dados/lote"
     printf '%s' "$NEW_PRODUCT" >"$src/Vantra.exe"
     chmod +x "$src/Vantra.exe"
+    cp "$updater" "$src/AtualizadorVantra"
     for i in $(seq -w 1 "$KILL_FILES"); do
         head -c $((2048 + 10#$i * 37)) /dev/urandom >"$src/dados/lote/$i.bin"
         [ $((10#$i % 2)) != 0 ] || printf 'old %s\n' "$i" >"$product/dados/lote/$i.bin"
@@ -347,7 +349,7 @@ make_large_trees() {
     done
     chmod 0444 "$product/dados/lote/002.bin"
     printf 'kept\n' >"$product/dados/ignorado.txt"
-    (cd "$src" && zip -q -r "$served/pacote/Vantra.zip" Vantra.exe dados extra)
+    (cd "$src" && zip -q -r "$served/pacote/Vantra.zip" Vantra.exe AtualizadorVantra dados extra)
     cp -a "$product" "$work/antes"
 }
 
