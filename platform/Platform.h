@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace platform {
@@ -92,6 +93,14 @@ private:
     int fd_ = -1;
 #endif
 };
+
+// --- sockets ---------------------------------------------------------------
+
+// Bytes the system has received so far on a connected TCP socket, counted
+// below any TLS; nothing when the system cannot tell.
+std::optional<std::uint64_t> tcpBytesReceived(std::intptr_t socket);
+
+void closeSocket(std::intptr_t socket);
 
 // --- the rest --------------------------------------------------------------
 
