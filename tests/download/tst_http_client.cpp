@@ -285,7 +285,8 @@ void TestHttpClient::statusDecidesOutcome_data() {
         "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\nTransfer-Encoding:  Chunked \r\n\r\n" +
             framedHello,
         "", "hello");
-    row("notchunked is framed by its length",
+    // Another coding: libcurl reads to the close, and the bytes arrive as sent.
+    row("notchunked left as sent",
         withLength("HTTP/1.1 200 OK", framedHello, "Transfer-Encoding: notchunked\r\n"), "",
         framedHello.c_str(), true);
     row("chunked not last",
