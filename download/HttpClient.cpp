@@ -7,9 +7,13 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
+#include <cstring>
 #include <exception>
+#include <limits>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +26,9 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t blockSize = 32768;
 // Longest status or header line, its carriage return counted.
 constexpr std::size_t maxLineLength = 16384;
+// Most of a failing response's body that is read before the exchange fails:
+// an endless error page must not keep the client reading.
+constexpr std::uint64_t maxFailingBody = 1 << 20;
 
 void initCurlOnce() {
     static std::once_flag once;
@@ -87,6 +94,42 @@ int statusCodeOf(std::string_view line) {
     return code;
 }
 
+// A Content-Length value: a decimal number from 0 to 2^63-1, nothing else.
+std::optional<std::uint64_t> parseContentLength(std::string_view value) {
+    constexpr std::uint64_t max = std::numeric_limits<std::int64_t>::max();
+    if (value.empty())
+        return std::nullopt;
+    std::uint64_t length = 0;
+    for (char c : value) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        auto digit = static_cast<std::uint64_t>(c - '0');
+        if (length > (max - digit) / 10)
+            return std::nullopt;
+        length = length * 10 + digit;
+    }
+    return length;
+}
+
+// Appends the comma-separated codings of one Transfer-Encoding line, lowered.
+void appendCodings(std::string_view value, std::vector<std::string>& codings) {
+    while (!value.empty()) {
+        auto comma = value.find(',');
+        std::string_view coding = trimmed(value.substr(0, comma));
+        if (!coding.empty()) {
+            std::string lower(coding);
+            for (char& c : lower)
+                c = asciiLower(c);
+            codings.push_back(std::move(lower));
+        }
+        if (comma == std::string_view::npos)
+            break;
+        value.remove_prefix(comma + 1);
+    }
+}
+
+const QString invalidContentLength = QStringLiteral("The response has an invalid Content-Length.");
+
 struct CurlSlist {
     curl_slist* list = nullptr;
     ~CurlSlist() { curl_slist_free_all(list); }
@@ -133,8 +176,18 @@ public:
     void begin(std::uint64_t announcedLength) override {
         file_.seek(0);
         // Claims the space first, so that a full disk fails before the transfer.
-        if (announcedLength > 0)
-            file_.reserve(announcedLength);
+        // Some file systems keep what a failed reservation got: give it back.
+        if (announcedLength > 0) {
+            try {
+                file_.reserve(announcedLength);
+            } catch (...) {
+                try {
+                    file_.truncate(0);
+                } catch (...) {
+                }
+                throw;
+            }
+        }
     }
     void write(const char* data, std::size_t size) override {
         file_.write(data, size);
@@ -156,6 +209,31 @@ struct HttpClient::Impl {
     std::string defaultCaFile, defaultCaPath;
     bool freshConnection = true;
     char errorBuffer[CURL_ERROR_SIZE] = {};
+    // The handle's open connections, so that the read time-out can see bytes
+    // arrive below TLS and before a header line is complete.
+    std::vector<curl_socket_t> sockets;
+
+    static int onSocketOpened(void* self, curl_socket_t socket, curlsocktype) {
+        static_cast<Impl*>(self)->sockets.push_back(socket);
+        return CURL_SOCKOPT_OK;
+    }
+    static int onSocketClosing(void* self, curl_socket_t socket) {
+        auto& open = static_cast<Impl*>(self)->sockets;
+        open.erase(std::remove(open.begin(), open.end(), socket), open.end());
+        platform::closeSocket(static_cast<std::intptr_t>(socket));
+        return 0;
+    }
+    // Bytes received on all open connections; nothing when the system cannot tell.
+    std::optional<std::uint64_t> bytesReceived() const {
+        std::uint64_t total = 0;
+        for (curl_socket_t socket : sockets) {
+            auto n = platform::tcpBytesReceived(static_cast<std::intptr_t>(socket));
+            if (!n)
+                return std::nullopt;
+            total += *n;
+        }
+        return total;
+    }
 };
 
 // One GET: the response's head as our rules read it, the body in blocks, the
@@ -194,9 +272,11 @@ private:
     std::string location_;
     std::string contentType_;
     std::optional<std::uint64_t> contentLength_;
+    std::vector<std::string> transferCodings_;
     bool chunked_ = false;
     bool decided_ = false;
     bool failing_ = false;
+    bool failingBodyCut_ = false;
 
     // its body
     bool targetBegun_ = false;
@@ -207,6 +287,7 @@ private:
     std::uint64_t taken_ = 0; // bytes taken from the connection, framing included
 
     Clock::time_point start_, lastActivity_;
+    std::optional<std::uint64_t> lastBytesReceived_;
     bool requestReady_ = false;
     std::optional<Clock::time_point> tlsStarted_;
     bool timedOut_ = false;
@@ -253,6 +334,13 @@ CURLcode HttpClient::Exchange::tlsContextCallback(CURL*, void*, void* self) {
 }
 
 bool HttpClient::Exchange::withinReadTimeout() {
+    // Any byte counts, also one that completes no header line yet.
+    auto received = impl_.bytesReceived();
+    if (received && received != lastBytesReceived_) {
+        if (lastBytesReceived_)
+            lastActivity_ = Clock::now();
+        lastBytesReceived_ = received;
+    }
     Clock::time_point since;
     if (requestReady_) {
         since = lastActivity_;
@@ -261,7 +349,7 @@ bool HttpClient::Exchange::withinReadTimeout() {
         // connection stands; from then on a silent TLS handshake counts too.
         if (!tlsStarted_)
             return true;
-        since = *tlsStarted_;
+        since = std::max(*tlsStarted_, lastActivity_);
     }
     if (Clock::now() - since <= impl_.readTimeout)
         return true;
@@ -288,13 +376,15 @@ void HttpClient::Exchange::onHeaderLine(std::string_view raw) {
         location_.clear();
         contentType_.clear();
         contentLength_.reset();
+        transferCodings_.clear();
         chunked_ = false;
         return;
     }
     if (line.empty()) {
         inHead_ = false;
-        if (status_ >= 100 && status_ <= 199)
-            return; // interim answer: the real one follows
+        // Interim answers, the real one follows; 103 Early Hints comes before a sound 200.
+        if (status_ == 100 || status_ == 102 || status_ == 103)
+            return;
         onEndOfHead();
         return;
     }
@@ -308,27 +398,28 @@ void HttpClient::Exchange::onHeaderLine(std::string_view raw) {
     } else if (equalsAsciiNoCase(name, "Content-Type")) {
         contentType_ = value;
     } else if (equalsAsciiNoCase(name, "Content-Length")) {
-        std::uint64_t length = 0;
-        bool digits = !value.empty();
-        for (char c : value) {
-            if (c < '0' || c > '9') {
-                digits = false;
-                break;
-            }
-            length = length * 10 + static_cast<std::uint64_t>(c - '0');
-        }
-        if (digits)
-            contentLength_ = length;
+        // One that wrapped would frame the body differently from the connection.
+        contentLength_ = parseContentLength(value);
+        if (!contentLength_)
+            throw erro(invalidContentLength);
     } else if (equalsAsciiNoCase(name, "Transfer-Encoding")) {
-        std::string lower(value);
-        for (char& c : lower)
-            c = asciiLower(c);
-        chunked_ = lower.find("chunked") != std::string::npos;
+        appendCodings(value, transferCodings_);
+        chunked_ = !transferCodings_.empty() && transferCodings_.back() == "chunked";
     }
 }
 
 void HttpClient::Exchange::onEndOfHead() {
     decided_ = true;
+    // libcurl frames by chunks when any coding is chunked; a chunked coding
+    // that is not the last leaves no framing both sides agree on.
+    if (!chunked_ && std::find(transferCodings_.begin(), transferCodings_.end(), "chunked") !=
+                         transferCodings_.end()) {
+        std::string all;
+        for (const auto& coding : transferCodings_)
+            all += (all.empty() ? "" : ", ") + coding;
+        throw erro(QStringLiteral("The response has an unsupported Transfer-Encoding: %1")
+                       .arg(QString::fromLatin1(all.data(), static_cast<qsizetype>(all.size()))));
+    }
     int c = status_;
     bool redirect = (c >= 300 && c <= 399 && c != 304) || (!location_.empty() && c != 201);
     failing_ = redirect || c < 200 || c > 299;
@@ -350,6 +441,10 @@ void HttpClient::Exchange::onBody(const char* data, std::size_t size) {
     lastActivity_ = Clock::now();
     if (!inBody_)
         return;
+    if (failing_ && taken_ + fill_ + size > maxFailingBody) {
+        failingBodyCut_ = true;
+        throw std::runtime_error("failing body cut"); // ends the transfer; the status decides
+    }
     while (size > 0) {
         std::size_t n = std::min(size, blockSize - fill_);
         std::copy(data, data + n, block_.data() + fill_);
@@ -427,11 +522,11 @@ void HttpClient::Exchange::run(const QString& address) {
         guarded([&] { client_.OnWorkEnd(TWorkMode::wmRead); });
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
 
-    if (error_)
+    if (error_ && !failingBodyCut_)
         std::rethrow_exception(error_);
     if (timedOut_)
         throw erro(QStringLiteral("Read timed out."));
-    if (decided_ && failing_ && (rc == CURLE_OK || rc == CURLE_PARTIAL_FILE))
+    if (decided_ && failing_ && (rc == CURLE_OK || rc == CURLE_PARTIAL_FILE || failingBodyCut_))
         throw erro(
             QString::fromLatin1(statusLine_.data(), static_cast<qsizetype>(statusLine_.size())));
     if (rc == CURLE_PARTIAL_FILE) {
@@ -447,6 +542,11 @@ void HttpClient::Exchange::run(const QString& address) {
     // libcurl refuses a head line of 100 KiB itself, before it reaches us.
     if (rc == CURLE_OUT_OF_MEMORY && !decided_)
         throw erro(QStringLiteral("Max line length exceeded."));
+    // libcurl refuses some lines itself, before they reach us.
+    if (rc == CURLE_WEIRD_SERVER_REPLY && std::strstr(impl_.errorBuffer, "Content-Length"))
+        throw erro(invalidContentLength);
+    if (rc == CURLE_UNSUPPORTED_PROTOCOL && requestReady_ && statusLine_.empty())
+        throw erro(QStringLiteral("The response has an invalid status line."));
     if (rc != CURLE_OK) {
         long osError = 0;
         curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &osError);
@@ -489,6 +589,10 @@ HttpClient::HttpClient(std::chrono::milliseconds readTimeout) : impl_(std::make_
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_SOCKOPTFUNCTION, &Impl::onSocketOpened);
+    curl_easy_setopt(curl, CURLOPT_SOCKOPTDATA, impl_.get());
+    curl_easy_setopt(curl, CURLOPT_CLOSESOCKETFUNCTION, &Impl::onSocketClosing);
+    curl_easy_setopt(curl, CURLOPT_CLOSESOCKETDATA, impl_.get());
 }
 
 HttpClient::~HttpClient() {

@@ -135,6 +135,14 @@ private:
 #endif
 };
 
+// --- sockets ---------------------------------------------------------------
+
+// Bytes the system has received so far on a connected TCP socket, counted
+// below any TLS; nothing when the system cannot tell.
+std::optional<std::uint64_t> tcpBytesReceived(std::intptr_t socket);
+
+void closeSocket(std::intptr_t socket);
+
 // --- the rest --------------------------------------------------------------
 
 void sleepMilliseconds(unsigned milliseconds);

@@ -12,6 +12,8 @@ packages=(
     python3-pil
     xvfb xauth xdotool xclip openbox x11-utils imagemagick
     g++-mingw-w64-x86-64 wine wine64
+    e2fsprogs mount util-linux iproute2
+    clang libclang-rt-14-dev
 )
 
 missing=()

@@ -14,9 +14,12 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -84,6 +87,48 @@ struct PackageFile {
     std::string content() const { return readFile(path); }
 };
 
+// A small ext4 file system, loop-mounted for one test: tmpfs gives a failed
+// reservation back by itself and would hide a fault.
+class SmallExt4 {
+public:
+    explicit SmallExt4(int mebibytes) {
+        if (::geteuid() != 0) {
+            why_ = "mounting a file system needs root";
+            return;
+        }
+        image_ = dir_.filePath(QStringLiteral("disk.img")).toStdString();
+        mountPoint_ = dir_.filePath(QStringLiteral("mnt")).toStdString();
+        std::filesystem::create_directory(mountPoint_);
+        std::string make = "truncate -s " + std::to_string(mebibytes) + "M '" + image_ +
+                           "' && mkfs.ext4 -q -F -m 0 '" + image_ + "' && mount -o loop '" +
+                           image_ + "' '" + mountPoint_.string() + "'";
+        if (std::system(make.c_str()) != 0) {
+            why_ = "cannot make and loop-mount an ext4 image (" + make + ")";
+            return;
+        }
+        mounted_ = true;
+    }
+    ~SmallExt4() {
+        if (mounted_)
+            ::umount2(mountPoint_.c_str(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+    const std::string& whyNot() const { return why_; }
+    std::filesystem::path path(const char* name) const { return mountPoint_ / name; }
+    std::uint64_t freeBytes() const {
+        struct statvfs st {};
+        ::statvfs(mountPoint_.c_str(), &st);
+        return static_cast<std::uint64_t>(st.f_bavail) * st.f_frsize;
+    }
+
+private:
+    QTemporaryDir dir_;
+    std::string image_;
+    std::filesystem::path mountPoint_;
+    bool mounted_ = false;
+    std::string why_;
+};
+
 } // namespace
 
 class TestHttpClient : public QObject {
@@ -98,11 +143,16 @@ private slots:
     void workEvents_data();
     void workEvents();
     void spaceIsReservedBeforeTheBody();
+    void failedTransferGivesSpaceBack_data();
+    void failedTransferGivesSpaceBack();
+    void failingBodyIsBounded_data();
+    void failingBodyIsBounded();
     void shortBodyFails_data();
     void shortBodyFails();
     void silenceTimesOut_data();
     void silenceTimesOut();
-    void slowButSteadyBodyDoesNotTimeOut();
+    void slowButSteadyDoesNotTimeOut_data();
+    void slowButSteadyDoesNotTimeOut();
     void tlsIsAuthenticated_data();
     void tlsIsAuthenticated();
     void tlsSendsServerName();
@@ -165,10 +215,11 @@ void TestHttpClient::statusDecidesOutcome_data() {
     QTest::addColumn<QString>("response");
     QTest::addColumn<QString>("error"); // empty: success with `text`
     QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("closeAfter");
     auto row = [](const char* name, const std::string& response, const char* error,
-                  const char* text = "") {
+                  const char* text = "", bool closeAfter = false) {
         QTest::newRow(name) << QString::fromLatin1(response) << QString::fromLatin1(error)
-                            << QString::fromLatin1(text);
+                            << QString::fromLatin1(text) << closeAfter;
     };
     row("200", withLength("HTTP/1.1 200 OK", "body"), "", "body");
     row("299", withLength("HTTP/1.1 299 Whatever", "body"), "", "body");
@@ -193,7 +244,26 @@ void TestHttpClient::statusDecidesOutcome_data() {
         "HTTP/1.1 401 Unauthorized");
     row("500", withLength("HTTP/1.1 500 Internal Server Error", "oops"),
         "HTTP/1.1 500 Internal Server Error");
+    row("407",
+        withLength("HTTP/1.1 407 Proxy Authentication Required", "no",
+                   "Proxy-Authenticate: Basic\r\n"),
+        "HTTP/1.1 407 Proxy Authentication Required");
+    row("101", "HTTP/1.1 101 Switching Protocols\r\nUpgrade: other\r\n\r\nraw",
+        "HTTP/1.1 101 Switching Protocols", "", true);
+    row("199", "HTTP/1.1 199 Odd\r\n\r\n" + withLength("HTTP/1.1 200 OK", "after"),
+        "HTTP/1.1 199 Odd");
+    // libcurl refuses these lines itself.
+    row("non-numeric code", withLength("HTTP/1.1 abc OK", "x"),
+        "The response has an invalid status line.");
+    row("code below 100", withLength("HTTP/1.1 099 Low", "x"),
+        "The response has an invalid status line.");
+    row("four-digit code", withLength("HTTP/1.1 2000 OK", "x"),
+        "The response has an invalid status line.");
     row("100 then 200", "HTTP/1.1 100 Continue\r\n\r\n" + withLength("HTTP/1.1 200 OK", "after"),
+        "", "after");
+    row("102 and 103 then 200",
+        "HTTP/1.1 102 Processing\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </s.css>\r\n\r\n" +
+            withLength("HTTP/1.1 200 OK", "after"),
         "", "after");
     row("two 100s then 404",
         "HTTP/1.1 100 Continue\r\nX-A: 1\r\n\r\nHTTP/1.1 100 Continue\r\n\r\n" +
@@ -208,14 +278,45 @@ void TestHttpClient::statusDecidesOutcome_data() {
         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5;ext=1\r\nhello\r\n0\r\nX-T: "
         "1\r\n\r\n",
         "", "hello");
+    const std::string framedHello = testsupport::chunked("hello", 5);
+    row("CHUNKED", "HTTP/1.1 200 OK\r\nTransfer-Encoding: CHUNKED\r\n\r\n" + framedHello, "",
+        "hello");
+    row("chunked last of two codings",
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\nTransfer-Encoding:  Chunked \r\n\r\n" +
+            framedHello,
+        "", "hello");
+    // Another coding: libcurl reads to the close, and the bytes arrive as sent.
+    row("notchunked left as sent",
+        withLength("HTTP/1.1 200 OK", framedHello, "Transfer-Encoding: notchunked\r\n"), "",
+        framedHello.c_str(), true);
+    row("chunked not last",
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked, gzip\r\n\r\n" + framedHello,
+        "The response has an unsupported Transfer-Encoding: chunked, gzip");
+    // Lengths: a decimal number from 0 to 2^63-1.
+    auto lengthRow = [&](const char* name, const char* value, const char* error) {
+        row(name, std::string("HTTP/1.1 200 OK\r\nContent-Length: ") + value + "\r\n\r\nabc",
+            error);
+    };
+    lengthRow("length 2^64", "18446744073709551616", "The response has an invalid Content-Length.");
+    lengthRow("length 2^64+5", "18446744073709551621",
+              "The response has an invalid Content-Length.");
+    lengthRow("length 2^63", "9223372036854775808", "The response has an invalid Content-Length.");
+    lengthRow("length 2^63-1", "9223372036854775807",
+              "The response body is larger than 1024 bytes.");
+    lengthRow("negative length", "-3", "The response has an invalid Content-Length.");
+    lengthRow("length with a sign", "+3", "The response has an invalid Content-Length.");
+    lengthRow("length with a tail", "3x", "The response has an invalid Content-Length.");
+    lengthRow("empty length", "", "The response has an invalid Content-Length.");
 }
 
 void TestHttpClient::statusDecidesOutcome() {
     QFETCH(QString, response);
     QFETCH(QString, error);
     QFETCH(QString, text);
+    QFETCH(bool, closeAfter);
     TlsTestServer server;
-    server.enqueue(response.toStdString());
+    server.enqueue(closeAfter ? Script(response.toStdString()).close()
+                              : Script(response.toStdString()));
     Client client;
     QString got;
     auto failure = failureOf([&] { got = client.http.Get(url(server, "/doc"), 1024); });
@@ -291,6 +392,86 @@ void TestHttpClient::spaceIsReservedBeforeTheBody() {
     client.http.Get(url(server, "/Vantra.zip"), package.file);
     QCOMPARE(sizeAtBegin, 300000u);
     QCOMPARE(std::filesystem::file_size(package.path), 300000u);
+}
+
+void TestHttpClient::failedTransferGivesSpaceBack_data() {
+    QTest::addColumn<int>("announcedMiB");
+    QTest::addColumn<int>("sentBytes");
+    QTest::newRow("reservation larger than the disk") << 64 << 100000;
+    QTest::newRow("transfer cut short") << 4 << 100000;
+}
+
+void TestHttpClient::failedTransferGivesSpaceBack() {
+    QFETCH(int, announcedMiB);
+    QFETCH(int, sentBytes);
+    SmallExt4 disk(16);
+    if (!disk.mounted())
+        QSKIP(disk.whyNot().c_str());
+    const std::uint64_t freeBefore = disk.freeBytes();
+    const auto path = disk.path("Vantra.zip");
+    std::optional<QString> failure;
+    std::uint64_t freeDuring = 0;
+    {
+        TlsTestServer server;
+        server.enqueue(Script("HTTP/1.1 200 OK\r\nContent-Length: " +
+                              std::to_string(std::uint64_t(announcedMiB) << 20) + "\r\n\r\n" +
+                              patterned(static_cast<std::size_t>(sentBytes)))
+                           .close());
+        Client client;
+        client.http.OnWork = [&](TWorkMode, std::int64_t) { freeDuring = disk.freeBytes(); };
+        platform::File file = platform::File::createExclusive(path);
+        failure = failureOf([&] { client.http.Get(url(server, "/Vantra.zip"), file); });
+        file.close();
+    }
+    QVERIFY(failure.has_value());
+    if (announcedMiB == 4) {
+        QCOMPARE(
+            *failure,
+            QStringLiteral("Connection closed after %1 of %2 bytes.").arg(sentBytes).arg(4 << 20));
+        QVERIFY2(freeDuring + (3 << 20) < freeBefore, "the space was not reserved");
+        QCOMPARE(readFile(path), patterned(static_cast<std::size_t>(sentBytes)));
+    } else {
+        QCOMPARE(std::filesystem::file_size(path), 0u);
+    }
+    // Only the bytes written keep space, plus a few blocks of bookkeeping.
+    QVERIFY2(
+        disk.freeBytes() + static_cast<std::uint64_t>(sentBytes) + 65536 >= freeBefore,
+        qPrintable(QStringLiteral("%1 of %2 bytes free").arg(disk.freeBytes()).arg(freeBefore)));
+}
+
+void TestHttpClient::failingBodyIsBounded_data() {
+    QTest::addColumn<bool>("toFile");
+    QTest::addColumn<QString>("head");
+    QTest::newRow("file, until close") << true << "HTTP/1.1 404 Not Found\r\n\r\n";
+    QTest::newRow("file, announced")
+        << true << "HTTP/1.1 500 Oops\r\nContent-Length: 10000000000\r\n\r\n";
+    QTest::newRow("text, until close") << false << "HTTP/1.1 404 Not Found\r\n\r\n";
+}
+
+void TestHttpClient::failingBodyIsBounded() {
+    QFETCH(bool, toFile);
+    QFETCH(QString, head);
+    // 64 MiB and then silence: the client must stop long before either.
+    Script script(head.toStdString());
+    const std::string block(1 << 20, 'e');
+    for (int i = 0; i < 64; ++i)
+        script.send(block);
+    TlsTestServer server;
+    server.enqueue(script.hold());
+    Client client;
+    std::int64_t mostRead = 0;
+    client.http.OnWork = [&](TWorkMode, std::int64_t n) { mostRead = n; };
+    PackageFile package;
+    auto failure = failureOf([&] {
+        if (toFile)
+            client.http.Get(url(server, "/Vantra.zip"), package.file);
+        else
+            client.http.Get(url(server, "/doc"), 1024);
+    });
+    const QString statusLine = head.left(head.indexOf(QStringLiteral("\r\n")));
+    QCOMPARE(failure.value_or(QString()), statusLine);
+    QVERIFY2(mostRead > 0 && mostRead <= (1 << 20), qPrintable(QString::number(mostRead)));
+    QCOMPARE(package.content(), std::string());
 }
 
 void TestHttpClient::shortBodyFails_data() {
@@ -371,11 +552,34 @@ void TestHttpClient::silenceTimesOut() {
         ::close(listener);
 }
 
-void TestHttpClient::slowButSteadyBodyDoesNotTimeOut() {
+void TestHttpClient::slowButSteadyDoesNotTimeOut_data() {
+    QTest::addColumn<QString>("slowPart");
+    QTest::newRow("body") << "body";
+    QTest::newRow("header line") << "header";
+    QTest::newRow("status line") << "status";
+}
+
+void TestHttpClient::slowButSteadyDoesNotTimeOut() {
+    QFETCH(QString, slowPart);
+    // A byte every 400 ms against a 1 s time-out, up to 2.4 s in all: each byte
+    // counts, whether or not it completes a line.
+    auto trickle = [](Script& script, const std::string& bytes) {
+        for (char c : bytes)
+            script.pause(400ms).send(std::string(1, c));
+    };
+    Script script;
+    if (slowPart == "status") {
+        trickle(script, "HTTP/1");
+        script.send(".1 200 OK\r\nContent-Length: 4\r\n\r\nabcd");
+    } else if (slowPart == "header") {
+        script.send("HTTP/1.1 200 OK\r\nContent-Length: 4\r\nX-Slow: ");
+        trickle(script, "sixsix");
+        script.send("\r\n\r\nabcd");
+    } else {
+        script.send("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n");
+        trickle(script, "abcd");
+    }
     TlsTestServer server;
-    Script script("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n");
-    for (char c : std::string("abcd"))
-        script.pause(400ms).send(std::string(1, c));
     server.enqueue(script);
     Client client(1s);
     QCOMPARE(client.http.Get(url(server, "/slow"), 100), QStringLiteral("abcd"));
