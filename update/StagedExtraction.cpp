@@ -1,5 +1,6 @@
 #include "StagedExtraction.h"
 
+#include "ArquivosProduto.h"
 #include "EntryDecoder.h"
 #include "EntryNames.h"
 #include "ExceptionQt.h"
@@ -23,7 +24,9 @@ constexpr std::uint16_t highestVersionNeeded = 63;
 // before anything is written.
 void checkEntries(const std::vector<ZipEntry>& entries) {
     for (const ZipEntry& entry : entries) {
-        if (!isSafeEntryName(entry.name, entry.directory))
+        // The package itself is deleted after the extraction, and is open now.
+        if (!isSafeEntryName(entry.name, entry.directory) ||
+            namesThePackage(entry.name, QString::fromUtf16(produto::Pacote)))
             refuse(entry, "Unsafe file name");
         if (entry.symlink)
             refuse(entry, "Symbolic link not supported");
