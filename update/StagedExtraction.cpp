@@ -5,10 +5,12 @@
 #include "EntryNames.h"
 #include "ExceptionQt.h"
 
+#include <QHash>
+
 #include <filesystem>
-#include <set>
 #include <string>
 #include <system_error>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -43,27 +45,29 @@ void checkEntries(const std::vector<ZipEntry>& entries) {
     }
 }
 
-// Staged files not yet installed; removed when the extraction fails.
+// Staged files not yet installed; removed when the extraction fails. Kept as
+// plain strings: a path object also keeps each of its components, several
+// hundred bytes per entry of a large package.
 class Temporaries {
 public:
     Temporaries() = default;
     Temporaries(const Temporaries&) = delete;
     Temporaries& operator=(const Temporaries&) = delete;
     ~Temporaries() {
-        for (const platform::Path& path : paths_)
+        for (const platform::Path::string_type& path : paths_)
             if (!path.empty())
                 platform::deleteFile(path);
     }
 
-    std::size_t add(platform::Path path) {
-        paths_.push_back(std::move(path));
+    std::size_t add(const platform::Path& path) {
+        paths_.push_back(path.native());
         return paths_.size() - 1;
     }
-    const platform::Path& operator[](std::size_t i) const { return paths_[i]; }
-    void release(std::size_t i) { paths_[i].clear(); }
+    platform::Path operator[](std::size_t i) const { return paths_[i]; }
+    void release(std::size_t i) { platform::Path::string_type().swap(paths_[i]); }
 
 private:
-    std::vector<platform::Path> paths_;
+    std::vector<platform::Path::string_type> paths_;
 };
 
 [[noreturn]] void throwSystem(const std::error_code& ec) {
@@ -81,17 +85,18 @@ void createParentDirectories(const platform::Path& target) {
 }
 
 // Every target of the package, compared without case so that it also holds
-// where names are not case-sensitive.
+// where names are not case-sensitive. Only hashes are kept: a collision merely
+// makes a temporary take its next name.
 class Targets {
 public:
     void add(const platform::Path& target) { keys_.insert(key(target)); }
     bool contains(const platform::Path& path) const { return keys_.count(key(path)) > 0; }
 
 private:
-    static QString key(const platform::Path& path) {
-        return QString::fromStdU16String(path.lexically_normal().u16string()).toCaseFolded();
+    static std::size_t key(const platform::Path& path) {
+        return qHash(QString::fromStdU16String(path.lexically_normal().u16string()).toCaseFolded());
     }
-    std::set<QString> keys_;
+    std::unordered_set<std::size_t> keys_;
 };
 
 // A short name of our own beside the target, so that a long target name
@@ -110,9 +115,9 @@ platform::File createTemporary(const platform::Path& target, std::uint64_t index
     }
 }
 
+// The target is found again from the entry's name, to keep this small.
 struct Staged {
     const ZipEntry* entry;
-    platform::Path target;
     std::size_t temporary;
     bool installed = false;
 };
@@ -146,7 +151,7 @@ void extractStaged(const ZipPackage& package, const platform::Path& baseDirector
             package.archive(), entry,
             [&file](const char* data, std::size_t size) { file.write(data, size); }, buffer);
         file.close();
-        staged.push_back({&entry, std::move(target), temporary});
+        staged.push_back({&entry, temporary});
     }
 
     for (const platform::Path& directory : directories) {
@@ -154,7 +159,8 @@ void extractStaged(const ZipPackage& package, const platform::Path& baseDirector
         std::filesystem::create_directories(directory, ec);
     }
     for (Staged& s : staged) {
-        s.installed = platform::replaceFile(temporaries[s.temporary], s.target);
+        s.installed = platform::replaceFile(temporaries[s.temporary],
+                                            targetPath(baseDirectory, s.entry->name));
         if (!s.installed)
             platform::deleteFile(temporaries[s.temporary]);
         temporaries.release(s.temporary);
@@ -164,8 +170,9 @@ void extractStaged(const ZipPackage& package, const platform::Path& baseDirector
     for (const Staged& s : staged) {
         if (!s.installed)
             continue;
-        platform::setLastWriteTimeFromDos(s.target, s.entry->dosDate, s.entry->dosTime);
+        const platform::Path target = targetPath(baseDirectory, s.entry->name);
+        platform::setLastWriteTimeFromDos(target, s.entry->dosDate, s.entry->dosTime);
         // The platform keeps setuid, setgid and sticky bits out of it.
-        platform::setAttributesFromZip(s.target, s.entry->hostSystem, s.entry->externalAttributes);
+        platform::setAttributesFromZip(target, s.entry->hostSystem, s.entry->externalAttributes);
     }
 }
