@@ -258,6 +258,13 @@ const QList<Case>& cases() {
          {},
          nullptr,
          true},
+        {"end record repeated: still one directory",
+         [] {
+             QByteArray zip = zipOf(good());
+             return zip + zip.right(22);
+         },
+         {},
+         goodWritten()},
         {"two central directories",
          [] { return withSecondDirectory(goodAnd(file("futuro.bin", "x"))); },
          QStringLiteral("Zip archive inconsistent")},
@@ -397,6 +404,16 @@ const QList<Case>& cases() {
          {},
          {},
          "en_US.UTF-8"},
+        {"names in Cyrillic code pages under ru_RU: OEM 866, ANSI 1251",
+         [] {
+             return zipOf({withAttributes(file("\x8F\xE0\xA8\xAC\xA5\xE0.txt", "oem"), msDos, 0x20),
+                           file("\xCF\xF0\xE8\xEC\xE5\xF0.ini", "ansi")});
+         },
+         {},
+         {{QStringLiteral("Пример.txt"), "oem"}, {QStringLiteral("Пример.ini"), "ansi"}},
+         {},
+         {},
+         "ru_RU.UTF-8"},
         {"names in code pages under a locale that names none: 850 and 1252",
          [] { return zipOf(codePageNames()); },
          {},
