@@ -78,9 +78,21 @@ bool deleteFile(const Path& path);
 void setLastWriteTimeFromDos(const Path& path, std::uint16_t dosDate, std::uint16_t dosTime);
 
 // Applies a ZIP entry's stored attributes: `hostSystem` is the high byte of
-// "version made by" (0 MS-DOS, 3 Unix, ...). Failures are ignored.
+// "version made by" (0 MS-DOS, 3 Unix, ...). On POSIX only permission bits,
+// the owner always keeping read and write, group and others never getting
+// write. Failures are ignored.
 void setAttributesFromZip(const Path& path, std::uint8_t hostSystem,
                           std::uint32_t externalAttributes);
+
+// The code pages that ZIP entry names which are not UTF-8 are decoded with:
+// the OEM one for names written on MS-DOS hosts, the ANSI one for the others.
+// Windows: the system's (GetOEMCP, GetACP). POSIX: those Windows assigns to
+// the user's locale (LC_ALL, LC_CTYPE, LANG), 850 and 1252 when it names none.
+struct NameCodePages {
+    unsigned oem = 850;
+    unsigned ansi = 1252;
+};
+NameCodePages nameCodePages();
 
 // The system's text for an error code (errno / GetLastError).
 std::u16string systemErrorMessage(int code);

@@ -6,6 +6,7 @@
 #include <zip.h>
 #include <zlib.h>
 #include <zstd.h>
+#include <zstd_errors.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -23,11 +24,18 @@ constexpr std::uint16_t methodXz = 95;
 
 constexpr std::size_t outputChunk = 1 << 20;
 constexpr std::size_t inputChunk = 256 << 10;
-// Beyond what any xz preset needs; a larger demand is damaged or hostile data.
-constexpr std::uint64_t xzMemoryLimit = 256ull << 20;
+// What one decoder may use, whatever its data asks for: four times what the
+// largest xz preset needs, so a larger demand is damaged or hostile data.
+constexpr std::uint64_t decoderMemoryLimit = 256ull << 20;
+// A 2^27 window and its block buffers fit below the limit; 2^28 does not.
+constexpr int zstdWindowLogLimit = 27;
 
 [[noreturn]] void fail(const ZipEntry& entry, const char* reason) {
     throw erro(QString::fromUtf8(reason) + QStringLiteral(" in entry ") + entry.name);
+}
+
+[[noreturn]] void failMemory(const ZipEntry& entry) {
+    fail(entry, "Compressed data needs more than 256 MiB of memory");
 }
 
 [[noreturn]] void failWith(const ZipEntry& entry, int zipErrorCode) {
@@ -160,7 +168,9 @@ void runLzma(RawReader& raw, const ZipEntry& entry, lzma_stream& stream, Checked
             return;
         if (ret == LZMA_MEM_ERROR)
             throw std::bad_alloc();
-        if (ret != LZMA_OK) // damaged, truncated, or beyond the memory limit
+        if (ret == LZMA_MEMLIMIT_ERROR)
+            failMemory(entry);
+        if (ret != LZMA_OK) // damaged or truncated
             fail(entry, "Compressed data invalid");
     }
 }
@@ -168,7 +178,7 @@ void runLzma(RawReader& raw, const ZipEntry& entry, lzma_stream& stream, Checked
 void decodeXz(zip* archive, const ZipEntry& entry, CheckedSink& out, std::vector<char>& buffer) {
     RawReader raw(archive, entry);
     lzma_stream stream = LZMA_STREAM_INIT;
-    if (lzma_stream_decoder(&stream, xzMemoryLimit, 0) != LZMA_OK)
+    if (lzma_stream_decoder(&stream, decoderMemoryLimit, 0) != LZMA_OK)
         throw std::bad_alloc();
     runLzma(raw, entry, stream, out, buffer);
 }
@@ -197,6 +207,10 @@ void decodeLzma(zip* archive, const ZipEntry& entry, CheckedSink& out, std::vect
     options->ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
     options->ext_size_low = static_cast<std::uint32_t>(entry.size);
     options->ext_size_high = static_cast<std::uint32_t>(entry.size >> 32);
+    // The entry's size is the package's word too, so it bounds the dictionary
+    // but not the memory.
+    if (lzma_raw_decoder_memusage(filters) > decoderMemoryLimit)
+        failMemory(entry);
 
     lzma_stream stream = LZMA_STREAM_INIT;
     if (lzma_raw_decoder(&stream, filters) != LZMA_OK)
@@ -210,6 +224,7 @@ void decodeZstd(zip* archive, const ZipEntry& entry, CheckedSink& out, std::vect
                                                                       &ZSTD_freeDStream);
     if (!stream)
         throw std::bad_alloc();
+    ZSTD_DCtx_setParameter(stream.get(), ZSTD_d_windowLogMax, zstdWindowLogLimit);
     std::vector<unsigned char> input(inputChunk);
     ZSTD_inBuffer in{input.data(), 0, 0};
     std::size_t unfinished = 1; // zero once the last frame has ended
@@ -223,10 +238,15 @@ void decodeZstd(zip* archive, const ZipEntry& entry, CheckedSink& out, std::vect
         }
         ZSTD_outBuffer o{buffer.data(), buffer.size(), 0};
         unfinished = ZSTD_decompressStream(stream.get(), &o, &in);
-        if (ZSTD_isError(unfinished))
+        if (ZSTD_isError(unfinished)) {
+            if (ZSTD_getErrorCode(unfinished) == ZSTD_error_frameParameter_windowTooLarge)
+                failMemory(entry);
             fail(entry, "Compressed data invalid");
+        }
         out(buffer.data(), o.pos);
-        outputFull = o.pos == o.size;
+        // A frame that ended has flushed everything: calling again with a full
+        // buffer would start reading the next frame's header.
+        outputFull = o.pos == o.size && unfinished != 0;
     }
     if (unfinished != 0)
         fail(entry, "Compressed data invalid");
@@ -255,11 +275,8 @@ void decodeEntry(zip* archive, const ZipEntry& entry, const ByteSink& sink,
     bool ours =
         entry.method == methodLzma || entry.method == methodXz || entry.method == methodZstd;
     CheckedSink out(entry, sink, ours);
-    if (entry.size == 0) { // nothing to decode; an empty file's CRC is zero
-        if (entry.crc != 0)
-            failWith(entry, ZIP_ER_CRC);
+    if (entry.size == 0) // nothing to decode, and no CRC to compare
         return;
-    }
     switch (entry.method) {
     case methodLzma:
         decodeLzma(archive, entry, out, buffer);

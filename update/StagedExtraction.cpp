@@ -7,10 +7,12 @@
 #include "InstallJournal.h"
 #include "InstallTransaction.h"
 
+#include <QHash>
+
 #include <filesystem>
-#include <set>
 #include <string>
 #include <system_error>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -33,9 +35,11 @@ bool namedAtTop(const ZipEntry& entry, const char16_t* name) {
 void checkEntries(const std::vector<ZipEntry>& entries) {
     bool executable = false;
     for (const ZipEntry& entry : entries) {
-        // The journal is the updater's own; an entry may not replace it.
+        // The journal is the updater's own; an entry may not replace it. The
+        // package itself is deleted after the extraction, and is open now.
         if (!isSafeEntryName(entry.name, entry.directory) ||
-            namedAtTop(entry, InstallJournal::fileName))
+            namedAtTop(entry, InstallJournal::fileName) ||
+            namesThePackage(entry.name, QString::fromUtf16(produto::Pacote)))
             refuse(entry, "Unsafe file name");
         if (entry.symlink)
             refuse(entry, "Symbolic link not supported");
@@ -58,30 +62,32 @@ void checkEntries(const std::vector<ZipEntry>& entries) {
                    QStringLiteral(" in the package"));
 }
 
-// Staged files not yet installed; removed when the extraction fails.
+// Staged files not yet installed; removed when the extraction fails. Kept as
+// plain strings: a path object also keeps each of its components, several
+// hundred bytes per entry of a large package.
 class Temporaries {
 public:
     explicit Temporaries(InstallJournal& journal) : journal_(journal) {}
     Temporaries(const Temporaries&) = delete;
     Temporaries& operator=(const Temporaries&) = delete;
     ~Temporaries() {
-        for (const platform::Path& path : paths_)
+        for (const platform::Path::string_type& path : paths_)
             if (!path.empty())
                 platform::deleteFile(path);
     }
 
     // Before the file is created: a kill right after must still find it.
     void record(const platform::Path& path) { journal_.temporary(path); }
-    std::size_t add(platform::Path path) {
-        paths_.push_back(std::move(path));
+    std::size_t add(const platform::Path& path) {
+        paths_.push_back(path.native());
         return paths_.size() - 1;
     }
-    const platform::Path& operator[](std::size_t i) const { return paths_[i]; }
+    platform::Path operator[](std::size_t i) const { return paths_[i]; }
     void releaseAll() { paths_.clear(); }
 
 private:
     InstallJournal& journal_;
-    std::vector<platform::Path> paths_;
+    std::vector<platform::Path::string_type> paths_;
 };
 
 void createParentDirectories(const ZipEntry& entry, const platform::Path& target,
@@ -95,17 +101,18 @@ void createParentDirectories(const ZipEntry& entry, const platform::Path& target
 }
 
 // Every target of the package, compared without case so that it also holds
-// where names are not case-sensitive.
+// where names are not case-sensitive. Only hashes are kept: a collision merely
+// makes a temporary take its next name.
 class Targets {
 public:
     void add(const platform::Path& target) { keys_.insert(key(target)); }
     bool contains(const platform::Path& path) const { return keys_.count(key(path)) > 0; }
 
 private:
-    static QString key(const platform::Path& path) {
-        return QString::fromStdU16String(path.lexically_normal().u16string()).toCaseFolded();
+    static std::size_t key(const platform::Path& path) {
+        return qHash(QString::fromStdU16String(path.lexically_normal().u16string()).toCaseFolded());
     }
-    std::set<QString> keys_;
+    std::unordered_set<std::size_t> keys_;
 };
 
 // A short name of our own beside the target, so that a long target name

@@ -79,12 +79,14 @@ bool directoryOf(std::FILE* file, const unsigned char* end, std::uint64_t positi
     return directory.offset <= limit && directory.size <= limit - directory.offset;
 }
 
-// The local header's offset, from the Zip64 extra field when the header's own
-// field is saturated.
-bool localOffsetOf(std::FILE* file, std::uint64_t at, const unsigned char* h,
-                   std::uint64_t& offset) {
+// The sizes and the local header's offset, from the Zip64 extra field where
+// the header's own fields are saturated.
+bool zip64Fields(std::FILE* file, std::uint64_t at, const unsigned char* h, CentralRecord& record,
+                 std::uint64_t& offset) {
+    record.size = le32(h + 24);
+    record.compressedSize = le32(h + 20);
     offset = le32(h + 42);
-    if (offset != 0xFFFFFFFF)
+    if (record.size != 0xFFFFFFFF && record.compressedSize != 0xFFFFFFFF && offset != 0xFFFFFFFF)
         return true;
     std::vector<unsigned char> extra(le16(h + 30));
     if (extra.empty() || !readAt(file, at + 46 + le16(h + 28), extra.data(), extra.size()))
@@ -94,13 +96,15 @@ bool localOffsetOf(std::FILE* file, std::uint64_t at, const unsigned char* h,
         if (le16(&extra[i]) == zip64ExtraId) {
             // Only the saturated fields are present, in this order.
             std::size_t field = i + 4;
-            if (le32(h + 24) == 0xFFFFFFFF)
+            std::size_t end = std::min(i + 4 + length, extra.size());
+            for (std::uint64_t* value : {&record.size, &record.compressedSize, &offset}) {
+                if (*value != 0xFFFFFFFF)
+                    continue;
+                if (field + 8 > end)
+                    return false;
+                *value = le64(&extra[field]);
                 field += 8;
-            if (le32(h + 20) == 0xFFFFFFFF)
-                field += 8;
-            if (field + 8 > i + 4 + length || field + 8 > extra.size())
-                return false;
-            offset = le64(&extra[field]);
+            }
             return true;
         }
         i += 4 + length;
@@ -119,10 +123,13 @@ bool walk(std::FILE* file, const Directory& directory, std::vector<CentralRecord
             return false;
         CentralRecord record;
         record.versionNeeded = le16(h + 6);
+        record.flags = le16(h + 8);
         record.dosTime = le16(h + 12);
         record.dosDate = le16(h + 14);
+        record.crc = le32(h + 16);
+        record.nameLength = le16(h + 28);
         std::uint64_t localOffset = 0;
-        if (!localOffsetOf(file, headerAt, h, localOffset))
+        if (!zip64Fields(file, headerAt, h, record, localOffset))
             return false;
         found.push_back(record);
         localOffsets.push_back(localOffset);
@@ -154,17 +161,36 @@ bool looksLikeZip(std::FILE* file, std::uint64_t size) {
     return false;
 }
 
-bool readCentralRecords(std::FILE* file, std::uint64_t size, std::vector<CentralRecord>& records) {
+CentralDirectory readCentralRecords(std::FILE* file, std::uint64_t size,
+                                    std::vector<CentralRecord>& records) {
     std::vector<unsigned char> tail = readTail(file, size);
     if (tail.size() < endRecordSize)
-        return false;
+        return CentralDirectory::Unreadable;
+    // Every end record that leads to a directory counts: the ZIP library may
+    // take another one than the last, so two different directories leave no
+    // way of knowing which records it reads.
     std::uint64_t tailStart = size - tail.size();
+    bool found = false;
+    Directory chosen;
     for (std::size_t i = tail.size() - endRecordSize + 1; i-- > 0;) {
         if (le32(&tail[i]) != endSignature)
             continue;
         Directory directory;
-        if (directoryOf(file, &tail[i], tailStart + i, directory) && walk(file, directory, records))
-            return true;
+        if (!directoryOf(file, &tail[i], tailStart + i, directory))
+            continue;
+        if (found) {
+            if (directory.offset == chosen.offset && directory.size == chosen.size &&
+                directory.entries == chosen.entries)
+                continue;
+            std::vector<CentralRecord> other;
+            if (walk(file, directory, other)) {
+                records.clear();
+                return CentralDirectory::Ambiguous;
+            }
+        } else if (walk(file, directory, records)) {
+            found = true;
+            chosen = directory;
+        }
     }
-    return false;
+    return found ? CentralDirectory::Read : CentralDirectory::Unreadable;
 }

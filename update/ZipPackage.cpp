@@ -1,5 +1,6 @@
 #include "ZipPackage.h"
 
+#include "EntryNameDecoding.h"
 #include "ExceptionQt.h"
 #include "ZipLayout.h"
 
@@ -20,7 +21,9 @@
 
 namespace {
 
+constexpr std::uint8_t msDosHost = 0;
 constexpr std::uint8_t unixHost = 3;
+constexpr std::uint16_t utf8NameFlag = 0x0800;
 constexpr std::uint32_t dosDirectory = 0x10;
 constexpr std::size_t readBuffer = 1 << 20;
 
@@ -75,8 +78,10 @@ ZipPackage::ZipPackage(const platform::Path& package, const platform::Path& base
     if (!directoryExists(baseDirectory))
         throw erro(QStringLiteral("Directory does not exist"));
     std::vector<CentralRecord> records;
-    bool recordsRead = readCentralRecords(layout.get(), size, records);
+    CentralDirectory directory = readCentralRecords(layout.get(), size, records);
     layout.reset();
+    if (directory == CentralDirectory::Ambiguous)
+        throw erro(QStringLiteral("Zip archive inconsistent"));
 
     FilePtr file = openForReading(package, readBuffer);
 
@@ -103,23 +108,36 @@ ZipPackage::ZipPackage(const platform::Path& package, const platform::Path& base
     zip_error_fini(&error);
 
     zip_int64_t count = zip_get_num_entries(archive_, 0);
-    if (!recordsRead || count < 0 || static_cast<std::uint64_t>(count) != records.size()) {
+    if (directory != CentralDirectory::Read || count < 0 ||
+        static_cast<std::uint64_t>(count) != records.size()) {
         close();
         throw erro(QStringLiteral("Invalid file - not a PKZip file"));
     }
 
+    const platform::NameCodePages codePages = platform::nameCodePages();
     entries_.reserve(records.size());
     for (std::uint64_t i = 0; i < records.size(); ++i) {
         zip_stat_t st;
         zip_stat_init(&st);
-        if (zip_stat_index(archive_, i, 0, &st) != 0) {
+        const char* name = zip_get_name(archive_, i, ZIP_FL_ENC_RAW);
+        if (zip_stat_index(archive_, i, ZIP_FL_ENC_RAW, &st) != 0 || !name) {
             close();
             throw erro(QStringLiteral("Invalid file - not a PKZip file"));
         }
+        const CentralRecord& record = records[i];
+        const QByteArray storedName(name);
+        if (static_cast<std::size_t>(storedName.size()) != record.nameLength ||
+            st.crc != record.crc || st.size != record.size ||
+            st.comp_size != record.compressedSize) {
+            close();
+            throw erro(QStringLiteral("Zip archive inconsistent"));
+        }
         ZipEntry entry;
         entry.index = i;
-        const char* name = zip_get_name(archive_, i, ZIP_FL_ENC_GUESS);
-        entry.name = QString::fromUtf8(name ? name : "");
+        zip_file_get_external_attributes(archive_, i, 0, &entry.hostSystem,
+                                         &entry.externalAttributes);
+        entry.name = decodeEntryName(storedName, record.flags & utf8NameFlag,
+                                     entry.hostSystem == msDosHost, codePages);
         entry.method = static_cast<std::uint16_t>(st.comp_method);
         entry.encrypted =
             (st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE;
@@ -129,8 +147,6 @@ ZipPackage::ZipPackage(const platform::Path& package, const platform::Path& base
         entry.localHeaderFound = records[i].localHeaderFound;
         entry.dosDate = records[i].dosDate;
         entry.dosTime = records[i].dosTime;
-        zip_file_get_external_attributes(archive_, i, 0, &entry.hostSystem,
-                                         &entry.externalAttributes);
         std::uint32_t unixType = (entry.externalAttributes >> 16) & 0170000;
         bool unixEntry = entry.hostSystem == unixHost;
         entry.symlink = unixEntry && unixType == 0120000;

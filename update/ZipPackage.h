@@ -12,7 +12,7 @@ struct zip;
 // One member of the package as its central directory lists it.
 struct ZipEntry {
     std::uint64_t index = 0;
-    QString name; // decoded: UTF-8 when flagged or valid, else CP437
+    QString name; // decoded: UTF-8 when flagged or valid, else the system's code page
     bool directory = false;
     bool symlink = false;
     bool encrypted = false;

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <string>
 #include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -220,21 +221,65 @@ void setLastWriteTimeFromDos(const Path& path, std::uint16_t dosDate, std::uint1
 void setAttributesFromZip(const Path& path, std::uint8_t hostSystem,
                           std::uint32_t externalAttributes) {
     constexpr std::uint8_t unixHost = 3;
-    // setuid, setgid and sticky never come from a package.
-    mode_t stored = (externalAttributes >> 16) & 0777;
+    // Permission bits only: set-user-ID and set-group-ID from a downloaded
+    // archive would hand its files the rights of whoever unpacks them. Nor may
+    // a package leave product files that others can write, or that the owner
+    // cannot read or replace: a later update would keep them for good.
+    constexpr mode_t dropped = S_IWGRP | S_IWOTH;
+    constexpr mode_t kept = S_IRUSR | S_IWUSR;
+    mode_t mode;
     if (hostSystem == unixHost && (externalAttributes >> 16) != 0) {
-        // Permission bits only: set-user-ID and set-group-ID from a downloaded
-        // archive would hand its files the rights of whoever unpacks them.
-        ::chmod(path.c_str(), stored);
-        return;
+        mode = (externalAttributes >> 16) & 0777;
+    } else {
+        // MS-DOS attributes: read-only, the only one with a meaning here,
+        // yields to the owner's rights.
+        struct stat st;
+        if (::stat(path.c_str(), &st) != 0)
+            return;
+        mode = st.st_mode & 0777;
     }
-    // MS-DOS attributes: only read-only has a meaning here.
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0)
-        return;
-    mode_t mode = st.st_mode & 0777;
-    mode = (externalAttributes & 0x01) ? (mode & ~mode_t(0222)) : (mode | S_IWUSR);
-    ::chmod(path.c_str(), mode);
+    ::chmod(path.c_str(), (mode & ~dropped) | kept);
+}
+
+namespace {
+
+// The OEM and ANSI code pages Windows gives a system of that language (and
+// territory, where it differs), for the single-byte pages names are decoded in.
+struct LocaleCodePages {
+    const char* locale; // "ll" or "ll_TT"
+    NameCodePages pages;
+};
+constexpr LocaleCodePages localeCodePages[] = {
+    {"en_US", {437, 1252}}, {"en", {850, 1252}}, {"pt", {850, 1252}},  {"es", {850, 1252}},
+    {"fr", {850, 1252}},    {"de", {850, 1252}}, {"it", {850, 1252}},  {"nl", {850, 1252}},
+    {"ca", {850, 1252}},    {"da", {850, 1252}}, {"sv", {850, 1252}},  {"nb", {850, 1252}},
+    {"no", {850, 1252}},    {"fi", {850, 1252}}, {"is", {850, 1252}},  {"pl", {852, 1250}},
+    {"cs", {852, 1250}},    {"sk", {852, 1250}}, {"hu", {852, 1250}},  {"sl", {852, 1250}},
+    {"hr", {852, 1250}},    {"ro", {852, 1250}}, {"sq", {852, 1250}},  {"ru", {866, 1251}},
+    {"uk", {866, 1251}},    {"be", {866, 1251}}, {"bg", {866, 1251}},  {"el", {737, 1253}},
+    {"tr", {857, 1254}},    {"he", {862, 1255}}, {"ar", {720, 1256}},  {"lt", {775, 1257}},
+    {"lv", {775, 1257}},    {"et", {775, 1257}}, {"vi", {1258, 1258}},
+};
+
+} // namespace
+
+NameCodePages nameCodePages() {
+    const char* locale = nullptr;
+    for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        locale = std::getenv(variable);
+        if (locale && *locale)
+            break;
+    }
+    if (!locale)
+        return {};
+    // language[_territory][.codeset][@modifier]
+    std::string name(locale, std::strcspn(locale, ".@"));
+    std::string language = name.substr(0, name.find('_'));
+    for (const std::string& key : {name, language})
+        for (const LocaleCodePages& entry : localeCodePages)
+            if (key == entry.locale)
+                return entry.pages;
+    return {}; // C, POSIX, or a language without a single-byte page here
 }
 
 std::u16string systemErrorMessage(int code) {

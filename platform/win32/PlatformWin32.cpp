@@ -260,6 +260,10 @@ void setAttributesFromZip(const Path& path, std::uint8_t hostSystem,
     ::SetFileAttributesW(path.c_str(), attributes ? attributes : FILE_ATTRIBUTE_NORMAL);
 }
 
+NameCodePages nameCodePages() {
+    return {::GetOEMCP(), ::GetACP()};
+}
+
 std::u16string systemErrorMessage(int code) {
     wchar_t* buffer = nullptr;
     DWORD length = ::FormatMessageW(

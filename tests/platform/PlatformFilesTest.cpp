@@ -325,11 +325,15 @@ private slots:
         QTest::addColumn<int>("host");
         QTest::addColumn<uint>("external");
         QTest::addColumn<uint>("mode");
-        QTest::newRow("MS-DOS read-only") << 0 << 0x21u << 0444u;
+        // The file starts as 0666: others' write goes on every path.
+        QTest::newRow("MS-DOS read-only: the owner still writes") << 0 << 0x21u << 0644u;
         QTest::newRow("MS-DOS writable") << 0 << 0x20u << 0644u;
         QTest::newRow("Unix mode") << 3 << (0100750u << 16) << 0750u;
         QTest::newRow("Unix set-user-ID dropped") << 3 << (0104755u << 16) << 0755u;
-        QTest::newRow("Unix without a mode") << 3 << 0x01u << 0444u;
+        QTest::newRow("Unix world-writable") << 3 << (0100777u << 16) << 0755u;
+        QTest::newRow("Unix 0000: the owner reads and writes") << 3 << (0100000u << 16) << 0600u;
+        QTest::newRow("Unix read-only for the owner") << 3 << (0100544u << 16) << 0744u;
+        QTest::newRow("Unix without a mode") << 3 << 0x01u << 0644u;
     }
     void attributesFromTheArchive() {
         QFETCH(int, host);
@@ -337,7 +341,7 @@ private slots:
         QFETCH(uint, mode);
         Path file = dir_ / "file";
         writeText(file, "x");
-        ::chmod(file.c_str(), 0644);
+        ::chmod(file.c_str(), 0666);
         setAttributesFromZip(file, static_cast<std::uint8_t>(host), external);
         QCOMPARE(uint(modeOf(file)), mode);
     }

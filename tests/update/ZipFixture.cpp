@@ -8,6 +8,7 @@
 #include <zlib.h>
 #include <zstd.h>
 
+#include <memory>
 #include <stdexcept>
 
 namespace {
@@ -76,6 +77,41 @@ QByteArray zstdData(const QByteArray& data) {
     return out;
 }
 
+QByteArray zstdDataClaimingWindow(const QByteArray& data, int windowLog) {
+    std::unique_ptr<ZSTD_CCtx, decltype(&ZSTD_freeCCtx)> cctx(ZSTD_createCCtx(), &ZSTD_freeCCtx);
+    QByteArray out(static_cast<qsizetype>(ZSTD_compressBound(data.size()) + 64), '\0');
+    ZSTD_inBuffer in{data.constData(), static_cast<std::size_t>(data.size()), 0};
+    ZSTD_outBuffer o{out.data(), static_cast<std::size_t>(out.size()), 0};
+    // A first call that does not end the frame leaves its size unknown.
+    check(!ZSTD_isError(ZSTD_compressStream2(cctx.get(), &o, &in, ZSTD_e_continue)), "zstd");
+    std::size_t left;
+    do {
+        left = ZSTD_compressStream2(cctx.get(), &o, &in, ZSTD_e_end);
+        check(!ZSTD_isError(left), "zstd end");
+    } while (left != 0);
+    out.resize(static_cast<qsizetype>(o.pos));
+    // Magic number, frame header descriptor, then the window descriptor.
+    check((static_cast<unsigned char>(out[4]) & 0x20) == 0, "zstd single segment");
+    out[5] = static_cast<char>((windowLog - 10) << 3);
+    return out;
+}
+
+QByteArray xzDataClaimingLargestDictionary(const QByteArray& data) {
+    QByteArray xz = xzData(data);
+    // The first block header follows the 12-byte stream header; its LZMA2
+    // filter flags are the filter ID 0x21, the property size 1, the property.
+    const int block = 12;
+    const int size = (static_cast<unsigned char>(xz[block]) + 1) * 4;
+    const int filter = static_cast<int>(xz.indexOf(QByteArray("\x21\x01", 2), block));
+    check(filter > block && filter + 3 <= block + size - 4, "xz filter flags");
+    xz[filter + 2] = 40;
+    std::uint32_t crc = static_cast<std::uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(xz.constData() + block), size - 4));
+    for (int i = 0; i < 4; ++i)
+        xz[block + size - 4 + i] = static_cast<char>(crc >> (8 * i));
+    return xz;
+}
+
 QByteArray buildZip(const QList<FixtureEntry>& entries, const QByteArray& comment) {
     QTemporaryDir dir;
     QByteArray path = dir.filePath(QStringLiteral("fixture.zip")).toLocal8Bit();
@@ -91,7 +127,9 @@ QByteArray buildZip(const QList<FixtureEntry>& entries, const QByteArray& commen
             index = zip_dir_add(za, e.name.constData(), ZIP_FL_ENC_GUESS);
         } else {
             QByteArray payload = e.data;
-            if (e.codec == Codec::Lzma)
+            if (!e.compressed.isNull())
+                payload = e.compressed;
+            else if (e.codec == Codec::Lzma)
                 payload = lzmaEntryData(e.data);
             else if (e.codec == Codec::Xz)
                 payload = xzData(e.data);

@@ -20,6 +20,7 @@ struct FixtureEntry {
     std::uint32_t externalAttributes = 0;
     bool encrypted = false;
     std::time_t mtime = 0; // 0 keeps libzip's
+    QByteArray compressed; // when set, the entry's data instead of the codec's output
 };
 
 // Methods libzip does not write are stored and then relabelled, with the
@@ -63,3 +64,8 @@ void toZip64(QByteArray& zip);
 QByteArray lzmaEntryData(const QByteArray& data);
 QByteArray xzData(const QByteArray& data);
 QByteArray zstdData(const QByteArray& data);
+// One zstd frame as a streaming compressor writes it, not knowing the size,
+// whose header claims a window of 2^windowLog bytes.
+QByteArray zstdDataClaimingWindow(const QByteArray& data, int windowLog);
+// An xz stream whose block header claims the largest LZMA2 dictionary (4 GiB).
+QByteArray xzDataClaimingLargestDictionary(const QByteArray& data);

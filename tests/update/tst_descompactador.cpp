@@ -15,6 +15,7 @@
 #include <QtTest>
 
 #include <functional>
+#include <list>
 
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -42,6 +43,8 @@ struct Case {
     QList<Expected> files = {};    // on success: what was written (everything else unchanged)
     QStringList directories = {};  // on success: directories that must exist
     QList<Existing> existing = {}; // besides the product's usual files
+    const char* locale = nullptr;  // LC_ALL while the step runs
+    bool noPackage = false;        // no Vantra.zip at all
 };
 
 struct FileState {
@@ -134,6 +137,14 @@ QList<FixtureEntry> good() {
     return {file("Vantra.exe", "versão nova do produto"), file("dados/novo.txt", "novo")};
 }
 
+// Compressible, but not to nothing.
+QByteArray sample(int size) {
+    QByteArray out = text(size / 8 + 1);
+    for (int i = 0; i < out.size(); i += 7)
+        out[i] = static_cast<char>((i * 2654435761u) >> 24);
+    return out.left(size);
+}
+
 QByteArray zipOf(QList<FixtureEntry> entries, const QByteArray& comment = {}) {
     return buildZip(entries, comment);
 }
@@ -163,8 +174,59 @@ QByteArray patched(QList<FixtureEntry> entries,
     return zip;
 }
 
+// One name in each code page an entry can be read with.
+QList<FixtureEntry> codePageNames() {
+    return {withAttributes(file("Configura\x87\xC6o.ini", "oem"), msDos, 0x20),
+            file("Atualiza\xE7\xE3o.txt", "ansi")};
+}
+
 QList<FixtureEntry> goodAnd(FixtureEntry bad) {
     return good() << bad;
+}
+
+// Every method at the sizes around the decoding buffer's, where a decoder
+// that fills its output exactly must still see its data's end.
+const QList<Case>& bufferBoundaryCases() {
+    static const QList<Case> rows = [] {
+        static std::list<QByteArray> tags;
+        const std::pair<const char*, Codec> methods[] = {
+            {"stored", Codec::Store}, {"deflated", Codec::Deflate}, {"bzip2", Codec::Bzip2},
+            {"LZMA", Codec::Lzma},    {"zstd", Codec::Zstd},        {"xz", Codec::Xz}};
+        const std::pair<const char*, int> sizes[] = {
+            {"1 MiB - 1", (1 << 20) - 1}, {"1 MiB", 1 << 20}, {"1 MiB + 1", (1 << 20) + 1}};
+        QList<Case> all;
+        for (const auto& [method, codec] : methods) {
+            for (const auto& [sizeName, size] : sizes) {
+                tags.push_back(QByteArray(method) + ", " + sizeName);
+                all.push_back({tags.back().constData(),
+                               [codec, size] {
+                                   return zipOf(withProduct(
+                                       {file("dados/limite.bin", sample(size), codec)}));
+                               },
+                               {},
+                               productAnd({{QStringLiteral("dados/limite.bin"), sample(size)}})});
+            }
+        }
+        return all;
+    }();
+    return rows;
+}
+
+// The archive with a second central directory and end record after its own:
+// the first directory says the last entry needs version 9.9, the second 2.0.
+QByteArray withSecondDirectory(QList<FixtureEntry> entries) {
+    QByteArray zip = buildZip(entries);
+    ZipPatcher first(zip);
+    const int end = first.endRecord();
+    const int directory = static_cast<int>(first.get32(end + 16));
+    const QByteArray secondDirectory = zip.mid(directory, end - directory);
+    QByteArray secondEnd = zip.mid(end, 22);
+    first.put16(first.central(static_cast<int>(entries.size()) - 1) + 6, 99);
+    zip.append(secondDirectory);
+    zip.append(secondEnd);
+    ZipPatcher second(zip);
+    second.put32(second.endRecord() + 16, static_cast<std::uint32_t>(end + 22));
+    return zip;
 }
 
 QString unsafe(const char* name) {
@@ -211,6 +273,24 @@ const QList<Case>& cases() {
         {"split marker but no archive",
          [] { return QByteArray("PK\x07\x08", 4) + QByteArray(200, 'x'); },
          QStringLiteral("Invalid file - not a PKZip file")},
+        {"no package at all",
+         [] { return QByteArray(); },
+         QStringLiteral("File not found"),
+         {},
+         {},
+         {},
+         nullptr,
+         true},
+        {"end record repeated: still one directory",
+         [] {
+             QByteArray zip = zipOf(good());
+             return zip + zip.right(22);
+         },
+         {},
+         goodWritten()},
+        {"two central directories",
+         [] { return withSecondDirectory(goodAnd(file("futuro.bin", "x"))); },
+         QStringLiteral("Zip archive inconsistent")},
         {"archive announcing further parts",
          [] {
              return patched(good(),
@@ -224,6 +304,32 @@ const QList<Case>& cases() {
          [] { return zipOf(good(), "Pacote de atualização"); },
          {},
          goodWritten()},
+        {"archive comment holding an end-record signature",
+         [] { return zipOf(good(), "PK\x05\x06 Pacote de atualização de março"); },
+         {},
+         goodWritten()},
+        {"empty entry with a CRC",
+         [] {
+             return patched(withProduct({file("vazio.txt", "", Codec::Store), file("um.txt", "um")}),
+                            [](QByteArray&, ZipPatcher& p) { p.setCrc(0, 0x1234ABCD); });
+         },
+         {},
+         productAnd({{QStringLiteral("vazio.txt"), ""}, {QStringLiteral("um.txt"), "um"}})},
+        {"names that only look like devices or the package",
+         [] {
+             return zipOf(withProduct({file("CONFIG.SYS", "1"), file("COM10.txt", "2"),
+                                       file("nul_x", "3"), file("CONSOLE", "4"), file("LPT", "5"),
+                                       file("dados/Vantra.zip", "6"),
+                                       file("Vantra.zip.txt", "7")}));
+         },
+         {},
+         productAnd({{QStringLiteral("CONFIG.SYS"), "1"},
+          {QStringLiteral("COM10.txt"), "2"},
+          {QStringLiteral("nul_x"), "3"},
+          {QStringLiteral("CONSOLE"), "4"},
+          {QStringLiteral("LPT"), "5"},
+          {QStringLiteral("dados/Vantra.zip"), "6"},
+          {QStringLiteral("Vantra.zip.txt"), "7"}})},
         {"replaces a product file, adds one in a new directory",
          [] { return zipOf(good()); },
          {},
@@ -328,18 +434,57 @@ const QList<Case>& cases() {
           {QStringLiteral("zstd.txt"), text(3000)},
           {QStringLiteral("vazio.txt"), ""},
           {QStringLiteral("Vantra.exe"), newProduct}}},
-        {"entry names: UTF-8 flagged, UTF-8 unflagged, CP437",
+        {"entry names: UTF-8 flagged, UTF-8 unflagged, OEM code page",
          [] {
              return patched(
-                 withProduct(
-                     {file("ñandú.txt", "a"), file("ação.txt", "b"), file("\x87\x82u.txt", "c")}),
+                 withProduct({file("ñandú.txt", "a"), file("ação.txt", "b"),
+                              withAttributes(file("\x87\x82u.txt", "c"), msDos, 0x20)}),
                  [](QByteArray&, ZipPatcher& p) { p.setFlags(1, p.flags(1) & ~0x0800); });
          },
          {},
          {{QStringLiteral("ñandú.txt"), "a"},
           {QStringLiteral("ação.txt"), "b"},
           {QStringLiteral("çéu.txt"), "c"},
-          {QStringLiteral("Vantra.exe"), newProduct}}},
+          {QStringLiteral("Vantra.exe"), newProduct}},
+         {},
+         {},
+         "C"},
+        // 0xC6 is "ã" in code page 850 and "╞" in 437; 0xE7 0xE3 are "çã" in 1252.
+        {"names in Portuguese code pages under pt_BR: OEM 850, ANSI 1252",
+         [] { return zipOf(withProduct(codePageNames())); },
+         {},
+         productAnd({{QStringLiteral("Configuração.ini"), "oem"},
+                     {QStringLiteral("Atualização.txt"), "ansi"}}),
+         {},
+         {},
+         "pt_BR.UTF-8"},
+        {"names in code pages under en_US: OEM 437, ANSI 1252",
+         [] { return zipOf(withProduct(codePageNames())); },
+         {},
+         productAnd({{QStringLiteral("Configuraç╞o.ini"), "oem"},
+                     {QStringLiteral("Atualização.txt"), "ansi"}}),
+         {},
+         {},
+         "en_US.UTF-8"},
+        {"names in Cyrillic code pages under ru_RU: OEM 866, ANSI 1251",
+         [] {
+             return zipOf(withProduct(
+                 {withAttributes(file("\x8F\xE0\xA8\xAC\xA5\xE0.txt", "oem"), msDos, 0x20),
+                  file("\xCF\xF0\xE8\xEC\xE5\xF0.ini", "ansi")}));
+         },
+         {},
+         productAnd({{QStringLiteral("Пример.txt"), "oem"}, {QStringLiteral("Пример.ini"), "ansi"}}),
+         {},
+         {},
+         "ru_RU.UTF-8"},
+        {"names in code pages under a locale that names none: 850 and 1252",
+         [] { return zipOf(withProduct(codePageNames())); },
+         {},
+         productAnd({{QStringLiteral("Configuração.ini"), "oem"},
+                     {QStringLiteral("Atualização.txt"), "ansi"}}),
+         {},
+         {},
+         "C"},
         {"Unix permission bits, without setuid",
          [] {
              return zipOf(
@@ -347,22 +492,24 @@ const QList<Case>& cases() {
                   withAttributes(file("bin/suid", "x"), unixHost, unixMode(0104755)),
                   withAttributes(file("privado.key", "k"), unixHost, unixMode(0100600)),
                   withAttributes(file("somente.txt", "r"), unixHost, unixMode(0100444)),
-                  file("Vantra.exe", newProduct)});
+                  withAttributes(file("Vantra.exe", "sem modo"), unixHost, unixMode(0100000)),
+                  withAttributes(file("todos.txt", "w"), unixHost, unixMode(0100777))});
          },
          {},
          {{QStringLiteral("bin/run.sh"), "#!/bin/sh\n", 0755},
           {QStringLiteral("bin/suid"), "x", 0755},
           {QStringLiteral("privado.key"), "k", 0600},
-          {QStringLiteral("somente.txt"), "r", 0444},
-          {QStringLiteral("Vantra.exe"), newProduct}}},
-        {"MS-DOS attributes",
+          {QStringLiteral("somente.txt"), "r", 0644},
+          {QStringLiteral("Vantra.exe"), "sem modo", 0600},
+          {QStringLiteral("todos.txt"), "w", 0755}}},
+        {"MS-DOS attributes: the owner keeps writing",
          [] {
              return zipOf({withAttributes(file("leitura.dll", "r"), msDos, 0x01 | 0x20),
                            withAttributes(file("normal.dll", "w"), msDos, 0x20),
                            file("Vantra.exe", newProduct)});
          },
          {},
-         productAnd({{QStringLiteral("leitura.dll"), "r", 0444},
+         productAnd({{QStringLiteral("leitura.dll"), "r", 0644},
                      {QStringLiteral("normal.dll"), "w", 0644}})},
 
         // --- a bad entry: nothing of the product changes ---
@@ -448,6 +595,29 @@ const QList<Case>& cases() {
                             [](QByteArray&, ZipPatcher& p) { p.setCrc(2, p.crc(2) + 1); });
          },
          QStringLiteral("CRC error in entry zstd.bin")},
+        {"LZMA dictionary beyond the memory limit",
+         [] {
+             return patched(goodAnd(file("lzma.bin", text(500), Codec::Lzma)),
+                            [](QByteArray&, ZipPatcher& p) {
+                                p.put32(p.data(2) + 5, 0xFFFFFFFF); // after version and sizes
+                                p.setUncompressedSize(2, 300u << 20);
+                            });
+         },
+         QStringLiteral("Compressed data needs more than 256 MiB of memory in entry lzma.bin")},
+        {"xz dictionary beyond the memory limit",
+         [] {
+             FixtureEntry e = file("xz.bin", text(500), Codec::Xz);
+             e.compressed = xzDataClaimingLargestDictionary(e.data);
+             return zipOf(goodAnd(e));
+         },
+         QStringLiteral("Compressed data needs more than 256 MiB of memory in entry xz.bin")},
+        {"zstd window beyond the memory limit",
+         [] {
+             FixtureEntry e = file("zstd.bin", text(500), Codec::Zstd);
+             e.compressed = zstdDataClaimingWindow(e.data, 28);
+             return zipOf(goodAnd(e));
+         },
+         QStringLiteral("Compressed data needs more than 256 MiB of memory in entry zstd.bin")},
         {"damaged zstd data",
          [] {
              return patched(goodAnd(file("zstd.bin", text(500), Codec::Zstd)),
@@ -465,6 +635,13 @@ const QList<Case>& cases() {
         unsafeName("drive letter", "C:/fora.txt"),
         unsafeName("drive-relative name", "C:fora.txt"),
         unsafeName("alternate data stream", "Vantra.exe:oculto"),
+        unsafeName("device name", "NUL"),
+        unsafeName("device name with an extension", "dados/com1.tar.gz"),
+        unsafeName("device name with spaces before its extension", "Aux .log"),
+        unsafeName("device name with trailing dots and spaces", "prn. ."),
+        unsafeName("device name as a directory", "lpt9/leiame.txt"),
+        unsafeName("the package's own name", "Vantra.zip"),
+        unsafeName("the package's name as Windows trims it", "VANTRA.ZIP. "),
         {"symbolic link entry",
          [] {
              return zipOf(goodAnd(withAttributes(file("dados/link", "/etc/passwd", Codec::Store),
@@ -512,7 +689,8 @@ const QList<Case>& cases() {
          },
          QStringLiteral("No Vantra.exe in the package")},
     };
-    return all;
+    static const QList<Case> withBoundaries = all + bufferBoundaryCases();
+    return withBoundaries;
 }
 
 } // namespace
@@ -547,9 +725,19 @@ void DescompactadorTest::extract() {
         else
             writeFile(product + e.path, e.content, e.mode);
     }
-    const QByteArray package = c.package();
-    writeFile(product + QStringLiteral("Vantra.zip"), package);
+    if (!c.noPackage)
+        writeFile(product + QStringLiteral("Vantra.zip"), c.package());
     const Snapshot before = snapshot(root.path());
+    const bool localeSet = qEnvironmentVariableIsSet("LC_ALL");
+    const QByteArray locale = qgetenv("LC_ALL");
+    auto restoreLocale = qScopeGuard([&] {
+        if (localeSet)
+            qputenv("LC_ALL", locale);
+        else
+            qunsetenv("LC_ALL");
+    });
+    if (c.locale)
+        qputenv("LC_ALL", c.locale);
 
     QString message;
     try {

@@ -523,6 +523,15 @@ void timesAndAttributesFromTheArchive() {
     }
 }
 
+// Names that are not UTF-8 follow the system's code pages, not fixed ones.
+void nameCodePagesAreTheSystems() {
+    platform::NameCodePages pages = platform::nameCodePages();
+    std::printf("  OEM %u, ANSI %u\n", pages.oem, pages.ansi);
+    CHECK(pages.oem == ::GetOEMCP());
+    CHECK(pages.ansi == ::GetACP());
+    CHECK(pages.oem != pages.ansi);
+}
+
 void shellOpenStartsTheProductWithoutWaiting() {
     Workspace dir;
     Path product = dir / L"Vantra.exe";
@@ -568,6 +577,7 @@ int main() {
         {"newFileMustNotExist", newFileMustNotExist},
         {"existenceAndDeletion", existenceAndDeletion},
         {"timesAndAttributesFromTheArchive", timesAndAttributesFromTheArchive},
+        {"nameCodePagesAreTheSystems", nameCodePagesAreTheSystems},
         {"shellOpenStartsTheProductWithoutWaiting", shellOpenStartsTheProductWithoutWaiting},
     };
     for (const Test& test : tests) {
