@@ -3,6 +3,7 @@
 #include "EntryDecoder.h"
 #include "EntryNames.h"
 #include "ExceptionQt.h"
+#include "ParallelStaging.h"
 
 #include <filesystem>
 #include <set>
@@ -63,20 +64,6 @@ private:
     std::vector<platform::Path> paths_;
 };
 
-[[noreturn]] void throwSystem(const std::error_code& ec) {
-    throw Exception(platform::systemErrorMessage(ec.value()));
-}
-
-void createParentDirectories(const platform::Path& target) {
-    platform::Path parent = target.parent_path();
-    std::error_code ec;
-    if (std::filesystem::is_directory(parent, ec))
-        return;
-    std::filesystem::create_directories(parent, ec);
-    if (ec)
-        throwSystem(ec);
-}
-
 // Every target of the package, compared without case so that it also holds
 // where names are not case-sensitive.
 class Targets {
@@ -91,22 +78,6 @@ private:
     std::set<QString> keys_;
 };
 
-// A short name of our own beside the target, so that a long target name
-// cannot make it too long, and one that is neither an existing file nor
-// another entry's target, which would be moved over it.
-platform::File createTemporary(const platform::Path& target, std::uint64_t index,
-                               const Targets& targets, platform::Path& path) {
-    for (unsigned attempt = 0;; ++attempt) {
-        std::string name = ".vz" + std::to_string(index) + "-" + std::to_string(attempt) + ".tmp";
-        path = target.parent_path() / name;
-        std::error_code ec;
-        if (targets.contains(path) ||
-            std::filesystem::exists(std::filesystem::symlink_status(path, ec)))
-            continue;
-        return platform::File::createNew(path);
-    }
-}
-
 struct Staged {
     const ZipEntry* entry;
     platform::Path target;
@@ -116,7 +87,8 @@ struct Staged {
 
 } // namespace
 
-void extractStaged(const ZipPackage& package, const platform::Path& baseDirectory) {
+void extractStaged(const ZipPackage& package, const platform::Path& baseDirectory,
+                   const StagingOptions& options) {
     const std::vector<ZipEntry>& entries = package.entries();
     checkEntries(entries);
     Targets targets;
@@ -126,25 +98,16 @@ void extractStaged(const ZipPackage& package, const platform::Path& baseDirector
     Temporaries temporaries;
     std::vector<Staged> staged;
     std::vector<platform::Path> directories;
-    std::vector<char> buffer;
+    std::vector<const ZipEntry*> files;
     for (const ZipEntry& entry : entries) {
-        platform::Path target = targetPath(baseDirectory, entry.name);
-        if (entry.directory) {
-            directories.push_back(std::move(target));
-            continue;
-        }
-        createParentDirectories(target);
-        platform::Path temporaryPath;
-        platform::File file = createTemporary(target, entry.index, targets, temporaryPath);
-        std::size_t temporary = temporaries.add(temporaryPath);
-        if (entry.size > 0)
-            file.reserve(entry.size); // a full disk fails here, before any decoding
-        decodeEntry(
-            package.archive(), entry,
-            [&file](const char* data, std::size_t size) { file.write(data, size); }, buffer);
-        file.close();
-        staged.push_back({&entry, std::move(target), temporary});
+        if (entry.directory)
+            directories.push_back(targetPath(baseDirectory, entry.name));
+        else
+            files.push_back(&entry);
     }
+    auto isTarget = [&targets](const platform::Path& path) { return targets.contains(path); };
+    for (StagedFile& file : stageFiles(package, files, baseDirectory, isTarget, options))
+        staged.push_back({file.entry, std::move(file.target), temporaries.add(file.temporary)});
 
     for (const platform::Path& directory : directories) {
         std::error_code ec; // one that cannot be made is skipped, as a file would be

@@ -11,6 +11,7 @@ struct CentralRecord {
     std::uint16_t dosTime = 0;
     std::uint16_t dosDate = 0;
     bool localHeaderFound = false; // its signature is where the directory points
+    std::uint64_t localHeaderOffset = 0;
 };
 
 // A ZIP archive begins with the split marker or has an end-of-central-directory
