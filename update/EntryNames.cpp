@@ -1,7 +1,5 @@
 #include "EntryNames.h"
 
-#include <QRegularExpression>
-
 namespace {
 
 bool onlyDotsAndSpaces(const QString& segment) {
@@ -15,7 +13,10 @@ bool onlyDotsAndSpaces(const QString& segment) {
 
 QStringList nameSegments(const QString& name) {
     QStringList segments;
-    for (const QString& segment : name.split(QRegularExpression(QStringLiteral("[/\\\\]")))) {
+    // Plain characters, not a pattern: a name is split several times per entry.
+    QString separated = name;
+    separated.replace(u'\\', u'/');
+    for (const QString& segment : separated.split(u'/')) {
         if (!segment.isEmpty() && segment != u".")
             segments.push_back(segment);
     }

@@ -27,6 +27,7 @@ constexpr unsigned mostWorkers = 8;
 // For the methods the library decodes, which reads a few KiB at a time.
 constexpr std::size_t libraryReadBuffer = 256 << 10;
 constexpr std::size_t libraryOutput = 1 << 20;
+constexpr std::size_t libraryRawInput = 256 << 10; // LZMA, xz and zstd read their data in these
 constexpr auto keepAliveInterval = std::chrono::milliseconds(15);
 constexpr std::size_t none = std::numeric_limits<std::size_t>::max();
 
@@ -188,7 +189,7 @@ unsigned stagingWorkers() {
 }
 
 std::size_t stagingBytesPerWorker() {
-    return DirectDecoder::bufferBytes() + libraryReadBuffer + libraryOutput;
+    return DirectDecoder::bufferBytes() + libraryReadBuffer + libraryOutput + libraryRawInput;
 }
 
 std::vector<StagedFile> stageFiles(const ZipPackage& package,
@@ -254,15 +255,15 @@ std::vector<StagedFile> stageFiles(const ZipPackage& package,
             }
         }
         std::unique_lock lock(mutex);
-        while (running > 0) {
-            if (!options.keepAlive) {
-                finished.wait(lock, [&] { return running == 0; });
-                break;
-            }
-            lock.unlock();
-            options.keepAlive();
-            lock.lock();
-            finished.wait_for(lock, keepAliveInterval, [&] { return running == 0; });
+        auto done = [&] { return running == 0; };
+        if (options.keepAlive) {
+            do {
+                lock.unlock();
+                options.keepAlive();
+                lock.lock();
+            } while (!finished.wait_for(lock, keepAliveInterval, done));
+        } else {
+            finished.wait(lock, done);
         }
     } catch (...) {
         ownError = std::current_exception();

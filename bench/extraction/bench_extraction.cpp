@@ -72,8 +72,9 @@ void compare(const char* title, const std::string& archive, const std::string& w
     std::printf("  ratio ours/unzip  %.3f\n", ours / median(tools[1].seconds));
     std::printf("  ratio ours/bsdtar %.3f  (target <= %s)\n", ours / median(tools[2].seconds),
                 bsdtarTarget);
-    std::printf("  our peak RSS %.1f MiB (target <= 64 MiB), %u workers\n",
-                tools[0].maxRssKiB / 1024.0, stagingWorkers());
+    std::printf("  our peak RSS %.1f MiB (target <= 64 MiB), %u workers x %.1f MiB of buffers\n",
+                tools[0].maxRssKiB / 1024.0, stagingWorkers(),
+                stagingBytesPerWorker() / double(MiB));
 }
 
 } // namespace
