@@ -23,8 +23,8 @@ struct StagingOptions {
 // The hardware threads, at most 8.
 unsigned stagingWorkers();
 
-// Each worker holds its own handles on the package and its own buffers: at
-// most this much memory, beside the state of an LZMA, xz or zstd decoder.
+// Each worker holds its own handles on the package and its own buffers: about
+// this much memory, beside the state of an LZMA, xz or zstd decoder.
 std::size_t stagingBytesPerWorker();
 
 // Decodes every entry of `files` (file entries in central-directory order)
