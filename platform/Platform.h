@@ -84,6 +84,13 @@ void setLastWriteTimeFromDos(const Path& path, std::uint16_t dosDate, std::uint1
 void setAttributesFromZip(const Path& path, std::uint8_t hostSystem,
                           std::uint32_t externalAttributes);
 
+// What of those attributes a staged file must carry before it takes its
+// target's place, so that an update cut short never leaves a program that
+// cannot start: the permission bits on POSIX; nothing on Windows, where a
+// read-only staged file could not be removed again.
+void setStagedAttributesFromZip(const Path& path, std::uint8_t hostSystem,
+                                std::uint32_t externalAttributes);
+
 // The code pages that ZIP entry names which are not UTF-8 are decoded with:
 // the OEM one for names written on MS-DOS hosts, the ANSI one for the others.
 // Windows: the system's (GetOEMCP, GetACP). POSIX: those Windows assigns to

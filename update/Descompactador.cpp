@@ -18,11 +18,14 @@ platform::Path caminhoPacote(const QString& caminhoAtualizar) {
 
 } // namespace
 
-void DescompactarPacote(const QString& caminhoAtualizar) {
+void DescompactarPacote(const QString& caminhoAtualizar,
+                        const std::function<void()>& processarMensagens) {
     try {
         {
             ZipPackage pacote(caminhoPacote(caminhoAtualizar), toPath(caminhoAtualizar));
-            extractStaged(pacote, toPath(caminhoAtualizar));
+            StagingOptions options;
+            options.keepAlive = processarMensagens;
+            extractStaged(pacote, toPath(caminhoAtualizar), options);
         } // the package is closed before it is deleted
         if (platform::fileExists(caminhoPacote(caminhoAtualizar)))
             platform::deleteFile(caminhoPacote(caminhoAtualizar));

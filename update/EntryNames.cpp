@@ -1,7 +1,5 @@
 #include "EntryNames.h"
 
-#include <QRegularExpression>
-
 namespace {
 
 bool onlyDotsAndSpaces(const QString& segment) {
@@ -43,7 +41,10 @@ bool namesThePackage(const QString& name, const QString& packageName) {
 
 QStringList nameSegments(const QString& name) {
     QStringList segments;
-    for (const QString& segment : name.split(QRegularExpression(QStringLiteral("[/\\\\]")))) {
+    // Plain characters, not a pattern: a name is split several times per entry.
+    QString separated = name;
+    separated.replace(u'\\', u'/');
+    for (const QString& segment : separated.split(u'/')) {
         if (!segment.isEmpty() && segment != u".")
             segments.push_back(segment);
     }

@@ -1,17 +1,11 @@
 #pragma once
 
 #include "InstallJournal.h"
+#include "ParallelStaging.h"
 #include "Platform.h"
 #include "ZipPackage.h"
 
 #include <vector>
-
-// A file entry decoded and verified into its temporary beside the target.
-struct StagedFile {
-    const ZipEntry* entry;
-    platform::Path target;
-    platform::Path temporary;
-};
 
 // A directory entry still to be created.
 struct StagedDirectory {

@@ -6,6 +6,7 @@
 #include "ExceptionQt.h"
 #include "InstallJournal.h"
 #include "InstallTransaction.h"
+#include "ParallelStaging.h"
 
 #include <QHash>
 
@@ -90,10 +91,11 @@ private:
     std::vector<platform::Path::string_type> paths_;
 };
 
-void createParentDirectories(const ZipEntry& entry, const platform::Path& target,
-                             InstallJournal& journal) {
+// An entry's missing directories, each recorded in the journal first.
+void createEntryDirectories(const ZipEntry& entry, const platform::Path& directory,
+                            InstallJournal& journal) {
     try {
-        createDirectories(target.parent_path(), journal);
+        createDirectories(directory, journal);
     } catch (const std::exception& e) {
         throw erro(QString::fromStdU16String(messageOf(e)) + QStringLiteral(" in entry ") +
                    entry.name);
@@ -115,24 +117,6 @@ private:
     std::unordered_set<std::size_t> keys_;
 };
 
-// A short name of our own beside the target, so that a long target name
-// cannot make it too long, and one that is neither an existing file nor
-// another entry's target, which would be moved over it.
-platform::File createTemporary(const platform::Path& target, std::uint64_t index,
-                               const Targets& targets, Temporaries& temporaries,
-                               platform::Path& path) {
-    for (unsigned attempt = 0;; ++attempt) {
-        std::string name = ".vz" + std::to_string(index) + "-" + std::to_string(attempt) + ".tmp";
-        path = target.parent_path() / name;
-        std::error_code ec;
-        if (targets.contains(path) ||
-            std::filesystem::exists(std::filesystem::symlink_status(path, ec)))
-            continue;
-        temporaries.record(path);
-        return platform::File::createNew(path);
-    }
-}
-
 // What an attempt created outside the transaction's own undo: the
 // directories, removed last first once the temporaries in them are gone.
 void removeCreatedDirectories(const InstallJournal& journal) {
@@ -144,30 +128,33 @@ void removeCreatedDirectories(const InstallJournal& journal) {
 }
 
 void stageAndInstall(const ZipPackage& package, const platform::Path& baseDirectory,
-                     const Targets& targets, InstallJournal& journal) {
+                     const Targets& targets, InstallJournal& journal,
+                     const StagingOptions& options) {
     const std::vector<ZipEntry>& entries = package.entries();
     Temporaries temporaries(journal);
-    std::vector<StagedFile> staged;
     std::vector<StagedDirectory> directories;
-    std::vector<char> buffer;
+    std::vector<const ZipEntry*> files;
     for (const ZipEntry& entry : entries) {
-        platform::Path target = targetPath(baseDirectory, entry.name);
-        if (entry.directory) {
-            directories.push_back({&entry, std::move(target)});
-            continue;
-        }
-        createParentDirectories(entry, target, journal);
-        platform::Path temporaryPath;
-        platform::File file =
-            createTemporary(target, entry.index, targets, temporaries, temporaryPath);
-        temporaries.add(temporaryPath);
-        if (entry.size > 0)
-            file.reserve(entry.size); // a full disk fails here, before any decoding
-        decodeEntry(
-            package.archive(), entry,
-            [&file](const char* data, std::size_t size) { file.write(data, size); }, buffer);
-        file.close();
-        staged.push_back({&entry, std::move(target), temporaryPath});
+        if (entry.directory)
+            directories.push_back({&entry, targetPath(baseDirectory, entry.name)});
+        else
+            files.push_back(&entry);
+    }
+
+    StagingOptions journaled = options;
+    journaled.beforeTemporary = [&temporaries](const platform::Path& path) {
+        temporaries.record(path);
+    };
+    journaled.createDirectories = [&journal](const ZipEntry& entry,
+                                             const platform::Path& directory) {
+        createEntryDirectories(entry, directory, journal);
+    };
+    auto isTarget = [&targets](const platform::Path& path) { return targets.contains(path); };
+    std::vector<StagedFile> staged = stageFiles(package, files, baseDirectory, isTarget, journaled);
+    for (const StagedFile& file : staged) {
+        temporaries.add(file.temporary);
+        platform::setStagedAttributesFromZip(file.temporary, file.entry->hostSystem,
+                                             file.entry->externalAttributes);
     }
 
     installStaged(staged, directories,
@@ -177,7 +164,8 @@ void stageAndInstall(const ZipPackage& package, const platform::Path& baseDirect
 
 } // namespace
 
-void extractStaged(const ZipPackage& package, const platform::Path& baseDirectory) {
+void extractStaged(const ZipPackage& package, const platform::Path& baseDirectory,
+                   const StagingOptions& options) {
     const std::vector<ZipEntry>& entries = package.entries();
     checkEntries(entries);
     Targets targets;
@@ -186,7 +174,7 @@ void extractStaged(const ZipPackage& package, const platform::Path& baseDirector
 
     InstallJournal journal(baseDirectory);
     try {
-        stageAndInstall(package, baseDirectory, targets, journal);
+        stageAndInstall(package, baseDirectory, targets, journal, options);
     } catch (...) {
         if (!journal.leftForNextStart()) {
             removeCreatedDirectories(journal);

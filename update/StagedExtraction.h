@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ParallelStaging.h"
 #include "Platform.h"
 #include "ZipPackage.h"
 
@@ -10,4 +11,6 @@
 // (installStaged). Any failure leaves every existing file as it was, removes
 // what the attempt created, and throws "<reason> in entry <name>" or the
 // package-level reason. A package must hold Vantra.exe.
-void extractStaged(const ZipPackage& package, const platform::Path& baseDirectory);
+// The entries are decoded on several threads (see stageFiles()).
+void extractStaged(const ZipPackage& package, const platform::Path& baseDirectory,
+                   const StagingOptions& options = {});

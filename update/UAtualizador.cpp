@@ -42,7 +42,8 @@ void TAtualizador::Atualizar() {
 }
 
 void TAtualizador::Descompactar() {
-    DescompactarPacote(FCaminhoAtualizar);
+    // The window stays responsive while the entries are decoded.
+    DescompactarPacote(FCaminhoAtualizar, [this] { FEtapaAtualizador.ProcessarMensagens(); });
 }
 
 void TAtualizador::Etapa(const QString& linha) {

@@ -141,6 +141,7 @@ bool walk(std::FILE* file, const Directory& directory, std::vector<CentralRecord
         unsigned char signature[4];
         found[i].localHeaderFound = readAt(file, localOffsets[i], signature, sizeof signature) &&
                                     le32(signature) == localSignature;
+        found[i].localHeaderOffset = localOffsets[i];
     }
     records = std::move(found);
     return true;

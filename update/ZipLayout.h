@@ -17,6 +17,7 @@ struct CentralRecord {
     std::uint32_t crc = 0;
     std::uint64_t compressedSize = 0;
     std::uint64_t size = 0;
+    std::uint64_t localHeaderOffset = 0;
 };
 
 enum class CentralDirectory {

@@ -2,22 +2,15 @@
 
 #include "EntryNameDecoding.h"
 #include "ExceptionQt.h"
+#include "PackageFile.h"
 #include "ZipLayout.h"
 
 #include <zip.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <system_error>
-
-#ifdef _WIN32
-#include <share.h>
-#include <windows.h>
-#else
-#include <sys/stat.h>
-#endif
 
 namespace {
 
@@ -26,30 +19,6 @@ constexpr std::uint8_t unixHost = 3;
 constexpr std::uint16_t utf8NameFlag = 0x0800;
 constexpr std::uint32_t dosDirectory = 0x10;
 constexpr std::size_t readBuffer = 1 << 20;
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-// Shared for reading and writing by others, as the download left it.
-FilePtr openForReading(const platform::Path& path, std::size_t buffer) {
-#ifdef _WIN32
-    FilePtr file(_wfsopen(path.c_str(), L"rb", _SH_DENYNO));
-    int code = file ? 0 : static_cast<int>(GetLastError());
-#else
-    FilePtr file(std::fopen(path.c_str(), "rb"));
-    int code = file ? 0 : errno;
-#endif
-    if (!file)
-        throw Exception(u"Cannot open file \"" + path.u16string() + u"\". " +
-                        platform::systemErrorMessage(code));
-    // The library reads compressed data a few KiB at a time; one large buffer
-    // turns that into few system calls.
-    if (buffer > 0)
-        std::setvbuf(file.get(), nullptr, _IOFBF, buffer);
-    return file;
-}
 
 bool directoryExists(const platform::Path& base) {
     std::error_code ec;
@@ -62,7 +31,8 @@ bool endsWithSeparator(const QString& name) {
 
 } // namespace
 
-ZipPackage::ZipPackage(const platform::Path& package, const platform::Path& baseDirectory) {
+ZipPackage::ZipPackage(const platform::Path& package, const platform::Path& baseDirectory)
+    : path_(package) {
     if (!platform::fileExists(package))
         throw erro(QStringLiteral("File not found"));
     std::error_code ec;
@@ -72,7 +42,7 @@ ZipPackage::ZipPackage(const platform::Path& package, const platform::Path& base
 
     // Small scattered reads of the layout go through their own handle, so that
     // the library's handle can have a large buffer for the entries' data.
-    FilePtr layout = openForReading(package, 0);
+    PackageFilePtr layout = openPackageFile(package, 0);
     if (!looksLikeZip(layout.get(), size))
         throw erro(QStringLiteral("Unhandled Archive Type"));
     if (!directoryExists(baseDirectory))
@@ -83,7 +53,9 @@ ZipPackage::ZipPackage(const platform::Path& package, const platform::Path& base
     if (directory == CentralDirectory::Ambiguous)
         throw erro(QStringLiteral("Zip archive inconsistent"));
 
-    FilePtr file = openForReading(package, readBuffer);
+    // The library reads compressed data a few KiB at a time; one large buffer
+    // turns that into few system calls.
+    PackageFilePtr file = openPackageFile(package, readBuffer);
 
     zip_error_t error;
     zip_error_init(&error);
@@ -143,6 +115,8 @@ ZipPackage::ZipPackage(const platform::Path& package, const platform::Path& base
             (st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE;
         entry.crc = st.crc;
         entry.size = st.size;
+        entry.compressedSize = st.comp_size;
+        entry.localHeaderOffset = records[i].localHeaderOffset;
         entry.versionNeeded = records[i].versionNeeded;
         entry.localHeaderFound = records[i].localHeaderFound;
         entry.dosDate = records[i].dosDate;

@@ -21,6 +21,8 @@ struct ZipEntry {
     bool localHeaderFound = false;
     std::uint32_t crc = 0;
     std::uint64_t size = 0;
+    std::uint64_t compressedSize = 0;
+    std::uint64_t localHeaderOffset = 0;
     std::uint16_t dosDate = 0;
     std::uint16_t dosTime = 0;
     std::uint8_t hostSystem = 0;
@@ -40,9 +42,11 @@ public:
 
     const std::vector<ZipEntry>& entries() const { return entries_; }
     zip* archive() const { return archive_; }
+    const platform::Path& path() const { return path_; }
     void close();
 
 private:
+    platform::Path path_;
     zip* archive_ = nullptr;
     std::vector<ZipEntry> entries_;
 };

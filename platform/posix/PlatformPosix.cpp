@@ -241,6 +241,11 @@ void setAttributesFromZip(const Path& path, std::uint8_t hostSystem,
     ::chmod(path.c_str(), (mode & ~dropped) | kept);
 }
 
+void setStagedAttributesFromZip(const Path& path, std::uint8_t hostSystem,
+                                std::uint32_t externalAttributes) {
+    setAttributesFromZip(path, hostSystem, externalAttributes);
+}
+
 namespace {
 
 // The OEM and ANSI code pages Windows gives a system of that language (and

@@ -247,6 +247,8 @@ void setLastWriteTimeFromDos(const Path& path, std::uint16_t dosDate, std::uint1
     ::CloseHandle(file);
 }
 
+void setStagedAttributesFromZip(const Path&, std::uint8_t, std::uint32_t) {}
+
 void setAttributesFromZip(const Path& path, std::uint8_t hostSystem,
                           std::uint32_t externalAttributes) {
     constexpr std::uint8_t unixHost = 3;

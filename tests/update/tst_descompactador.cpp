@@ -198,13 +198,13 @@ const QList<Case>& bufferBoundaryCases() {
         for (const auto& [method, codec] : methods) {
             for (const auto& [sizeName, size] : sizes) {
                 tags.push_back(QByteArray(method) + ", " + sizeName);
-                all.push_back({tags.back().constData(),
-                               [codec, size] {
-                                   return zipOf(withProduct(
-                                       {file("dados/limite.bin", sample(size), codec)}));
-                               },
-                               {},
-                               productAnd({{QStringLiteral("dados/limite.bin"), sample(size)}})});
+                all.push_back(
+                    {tags.back().constData(),
+                     [codec, size] {
+                         return zipOf(withProduct({file("dados/limite.bin", sample(size), codec)}));
+                     },
+                     {},
+                     productAnd({{QStringLiteral("dados/limite.bin"), sample(size)}})});
             }
         }
         return all;
@@ -310,26 +310,27 @@ const QList<Case>& cases() {
          goodWritten()},
         {"empty entry with a CRC",
          [] {
-             return patched(withProduct({file("vazio.txt", "", Codec::Store), file("um.txt", "um")}),
-                            [](QByteArray&, ZipPatcher& p) { p.setCrc(0, 0x1234ABCD); });
+             return patched(
+                 withProduct({file("vazio.txt", "", Codec::Store), file("um.txt", "um")}),
+                 [](QByteArray&, ZipPatcher& p) { p.setCrc(0, 0x1234ABCD); });
          },
          {},
          productAnd({{QStringLiteral("vazio.txt"), ""}, {QStringLiteral("um.txt"), "um"}})},
         {"names that only look like devices or the package",
          [] {
-             return zipOf(withProduct({file("CONFIG.SYS", "1"), file("COM10.txt", "2"),
-                                       file("nul_x", "3"), file("CONSOLE", "4"), file("LPT", "5"),
-                                       file("dados/Vantra.zip", "6"),
-                                       file("Vantra.zip.txt", "7")}));
+             return zipOf(
+                 withProduct({file("CONFIG.SYS", "1"), file("COM10.txt", "2"), file("nul_x", "3"),
+                              file("CONSOLE", "4"), file("LPT", "5"), file("dados/Vantra.zip", "6"),
+                              file("Vantra.zip.txt", "7")}));
          },
          {},
          productAnd({{QStringLiteral("CONFIG.SYS"), "1"},
-          {QStringLiteral("COM10.txt"), "2"},
-          {QStringLiteral("nul_x"), "3"},
-          {QStringLiteral("CONSOLE"), "4"},
-          {QStringLiteral("LPT"), "5"},
-          {QStringLiteral("dados/Vantra.zip"), "6"},
-          {QStringLiteral("Vantra.zip.txt"), "7"}})},
+                     {QStringLiteral("COM10.txt"), "2"},
+                     {QStringLiteral("nul_x"), "3"},
+                     {QStringLiteral("CONSOLE"), "4"},
+                     {QStringLiteral("LPT"), "5"},
+                     {QStringLiteral("dados/Vantra.zip"), "6"},
+                     {QStringLiteral("Vantra.zip.txt"), "7"}})},
         {"replaces a product file, adds one in a new directory",
          [] { return zipOf(good()); },
          {},
@@ -473,7 +474,8 @@ const QList<Case>& cases() {
                   file("\xCF\xF0\xE8\xEC\xE5\xF0.ini", "ansi")}));
          },
          {},
-         productAnd({{QStringLiteral("Пример.txt"), "oem"}, {QStringLiteral("Пример.ini"), "ansi"}}),
+         productAnd(
+             {{QStringLiteral("Пример.txt"), "oem"}, {QStringLiteral("Пример.ini"), "ansi"}}),
          {},
          {},
          "ru_RU.UTF-8"},

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "Platform.h"
+#include "ZipPackage.h"
+
+#include <functional>
+#include <vector>
+
+// A file entry decoded and verified into a temporary beside its target.
+struct StagedFile {
+    const ZipEntry* entry = nullptr;
+    platform::Path target;
+    platform::Path temporary;
+};
+
+struct StagingOptions {
+    unsigned workers = 0; // 0: stagingWorkers()
+    // Called on the calling thread, again and again, while the workers run:
+    // the window handles its events there.
+    std::function<void()> keepAlive;
+    // Called on a worker before each temporary is created, so that a record of
+    // it can be made first.
+    std::function<void(const platform::Path& temporary)> beforeTemporary;
+    // Creates the missing directories up to `directory`, one worker at a time;
+    // by default they are simply created.
+    std::function<void(const ZipEntry& entry, const platform::Path& directory)> createDirectories;
+};
+
+// The hardware threads, at most 8.
+unsigned stagingWorkers();
+
+// Each worker holds its own handles on the package and its own buffers: about
+// this much memory, beside the state of an LZMA, xz or zstd decoder.
+std::size_t stagingBytesPerWorker();
+
+// Decodes every entry of `files` (file entries in central-directory order)
+// into a new temporary beside its target below `baseDirectory`, on several
+// threads, largest entries first. `isTarget` tells the names of other entries'
+// targets, which a temporary must not take. Returns the staged files in the
+// order of `files`. On failure the workers stop, every temporary made is
+// removed, and the error thrown is that of the earliest entry in `files` that
+// failed, whatever the timing.
+std::vector<StagedFile> stageFiles(const ZipPackage& package,
+                                   const std::vector<const ZipEntry*>& files,
+                                   const platform::Path& baseDirectory,
+                                   const std::function<bool(const platform::Path&)>& isTarget,
+                                   const StagingOptions& options = {});
