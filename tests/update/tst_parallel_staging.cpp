@@ -64,7 +64,7 @@ QList<FixtureEntry> manyEntries() {
             entries << file("pequeno/" + QByteArray::number(seed) + ".txt",
                             content(int(seed % 3000), seed), Codec::Deflate);
         }
-    return entries;
+    return entries << file("Vantra.exe", content(5000, seed), Codec::Deflate);
 }
 
 struct Root {
@@ -164,6 +164,7 @@ void ParallelStagingTest::firstBadEntryInDirectoryOrder() {
         entries << file(QByteArray::number(i).rightJustified(3, '0') + ".bin",
                         content(size, std::uint32_t(i)), i % 2 ? Codec::Deflate : Codec::Store);
     }
+    entries << file("Vantra.exe", "versão nova", Codec::Deflate);
     QByteArray zip = buildZip(entries);
     ZipPatcher patcher(zip);
     for (int i : bad)
