@@ -5,18 +5,10 @@
 
 #include <zip.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <system_error>
-
-#ifdef _WIN32
-#include <share.h>
-#include <windows.h>
-#else
-#include <sys/stat.h>
-#endif
 
 namespace {
 
@@ -31,16 +23,7 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // Shared for reading and writing by others, as the download left it.
 FilePtr openForReading(const platform::Path& path, std::size_t buffer) {
-#ifdef _WIN32
-    FilePtr file(_wfsopen(path.c_str(), L"rb", _SH_DENYNO));
-    int code = file ? 0 : static_cast<int>(GetLastError());
-#else
-    FilePtr file(std::fopen(path.c_str(), "rb"));
-    int code = file ? 0 : errno;
-#endif
-    if (!file)
-        throw Exception(u"Cannot open file \"" + path.u16string() + u"\". " +
-                        platform::systemErrorMessage(code));
+    FilePtr file(platform::openForReading(path));
     // The library reads compressed data a few KiB at a time; one large buffer
     // turns that into few system calls.
     if (buffer > 0)
