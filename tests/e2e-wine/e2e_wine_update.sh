@@ -7,8 +7,9 @@
 #            --trust EXE --ca FILE --other-ca FILE --ca-file FILE --old-product EXE --new-product EXE --server FILE --cert FILE
 #            --key FILE --port N --work DIR --wine FILE --wineserver FILE
 #
-#   success  the running product ended by the process walk, backup, new files, package deleted,
-#            the new product started through the shell, exit code 0
+#   success  on a Portuguese Windows (Qt's captions from the deployed translation): the running
+#            product ended by the process walk, backup, new files, package deleted, the new
+#            product started through the shell, exit code 0
 #   failure  a package that is not on the server: the error box and its text (Ctrl+C), the
 #            product executable given back, the window idle; its button's new attempt at a port
 #            where nothing listens names Winsock's error; closing the window gives exit code 0
@@ -283,14 +284,15 @@ confirm_without_product() {
     log "confirmed"
 }
 
+# BUTTONS: the captions as Ctrl+C copies them (English unless the locale is Portuguese).
 confirm_with_product_running() {
-    local box
+    local buttons=${1:-'Yes   No   '} box
     box=$(wait_window "$CONFIRMATION" 90)
     log "confirmation shown"
     local expected="$work/expected-confirmation.txt"
     windows_box_text 'Atualização' \
         $'O Vantra será finalizado após o download do atualizador.\n\nDeseja realmente atualizar o executável?' \
-        'Yes   No   ' >"$expected"
+        "$buttons" >"$expected"
     expect_clipboard_of_box "$box" "$expected"
     press "$box" Return # Yes is the default
     log "confirmed"
@@ -298,11 +300,20 @@ confirm_with_product_running() {
 
 # --- the scenarios ---------------------------------------------------------------------------
 
+# Wine takes the Windows locale from the C library's; the Portuguese one is made in the work
+# directory, without touching the machine's.
+use_portuguese_locale() {
+    mkdir -p "$work/locale"
+    localedef -i pt_BR -f UTF-8 "$work/locale/pt_BR.UTF-8" >"$work/localedef.log" 2>&1 ||
+        [ -d "$work/locale/pt_BR.UTF-8" ] || fail "no pt_BR locale (Debian: locales)"
+    export LOCPATH="$work/locale" LC_ALL=pt_BR.UTF-8
+}
+
 whole_update() {
     serve_settings_naming /pacote/Vantra.zip
     start_old_product
     start_updater
-    confirm_with_product_running
+    confirm_with_product_running 'Sim   Não   '
     local confirmed=$SECONDS
     expect_old_product_terminated
 
@@ -449,6 +460,7 @@ make_product_dir
 make_package
 start_server
 xsession_start "$work" || fail "no X display"
+[ "$scenario" = success ] && use_portuguese_locale
 make_prefix
 case $scenario in
 success) whole_update ;;
