@@ -209,6 +209,8 @@ stage_openssl() {
     (cd "$build/openssl" && CC=gcc-posix "$dir/Configure" mingw64 --cross-compile-prefix=$host- \
         --prefix="$prefix_ssl" --libdir=lib shared no-tests no-legacy no-engine no-module &&
         make -j "$jobs" build_sw && make install_sw)
+    # The libraries only: the SDK carries no openssl tool.
+    rm -f "$prefix_ssl/bin/openssl.exe" "$prefix_ssl/bin/c_rehash"
 }
 
 curl_options=(-DBUILD_SHARED_LIBS=ON -DCURL_WINDOWS_SSPI=ON -DCURL_ZLIB=ON -DCURL_ZSTD=ON
