@@ -1,5 +1,7 @@
 #include "ApplicationPaths.h"
 
+#include "Platform.h"
+
 #include <QDir>
 
 #include <algorithm>
@@ -7,11 +9,10 @@
 namespace {
 
 qsizetype lastSeparator(const QString& path) {
-#ifdef _WIN32
-    return std::max({path.lastIndexOf(u'/'), path.lastIndexOf(u'\\'), path.lastIndexOf(u':')});
-#else
-    return path.lastIndexOf(u'/');
-#endif
+    qsizetype last = -1;
+    for (char16_t separator : platform::pathSeparators())
+        last = std::max(last, path.lastIndexOf(QChar(separator)));
+    return last;
 }
 
 } // namespace

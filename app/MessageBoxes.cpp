@@ -32,6 +32,8 @@ QString UpdaterMessageBox::copyText() const {
 
 void UpdaterMessageBox::keyPressEvent(QKeyEvent* event) {
     if (event == QKeySequence::Copy) {
+        // Not passed on: QMessageBox's own copy on Windows would replace ours,
+        // with the captions' "&" markers in it.
         QGuiApplication::clipboard()->setText(copyText());
         event->accept();
         return;

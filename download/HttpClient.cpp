@@ -130,6 +130,13 @@ void appendCodings(std::string_view value, std::vector<std::string>& codings) {
 
 const QString invalidContentLength = QStringLiteral("The response has an invalid Content-Length.");
 
+// Where the TLS library has no roots of its own, the system's store is the
+// default; a CA file replaces it.
+void useSystemStore(CURL* curl, bool use) {
+    if (platform::tlsRootsFromSystemStore())
+        curl_easy_setopt(curl, CURLOPT_SSL_OPTIONS, use ? long(CURLSSLOPT_NATIVE_CA) : 0L);
+}
+
 struct CurlSlist {
     curl_slist* list = nullptr;
     ~CurlSlist() { curl_slist_free_all(list); }
@@ -588,6 +595,7 @@ HttpClient::HttpClient(std::chrono::milliseconds readTimeout) : impl_(std::make_
     curl_easy_setopt(curl, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    useSystemStore(curl, true);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl, CURLOPT_SOCKOPTFUNCTION, &Impl::onSocketOpened);
     curl_easy_setopt(curl, CURLOPT_SOCKOPTDATA, impl_.get());
@@ -615,6 +623,7 @@ void HttpClient::setCaFile(const QString& pemFile) {
         curl_easy_setopt(curl, CURLOPT_CAINFO, impl_->caFile.c_str());
         curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
     }
+    useSystemStore(curl, impl_->caFile.empty());
     impl_->freshConnection = true;
 }
 

@@ -1,35 +1,35 @@
 #include "TransferErrors.h"
 
-#include <cerrno>
-#include <cstring>
+#include "Platform.h"
 
 namespace {
 
 struct SocketError {
-    int osError;
     int wsaNumber;
     const char* text;
 };
 
-// Windows Sockets numbers and texts for the system's error numbers.
+// The Windows Sockets texts users of the updater read.
 constexpr SocketError socketErrors[] = {
-    {EACCES, 10013, "Permission denied."},
-    {EMFILE, 10024, "Too many open files."},
-    {EADDRINUSE, 10048, "Address already in use."},
-    {EADDRNOTAVAIL, 10049, "Cannot assign requested address."},
-    {ENETDOWN, 10050, "Network is down."},
-    {ENETUNREACH, 10051, "Network is unreachable."},
-    {ENETRESET, 10052, "Net dropped connection or reset."},
-    {ECONNABORTED, 10053, "Software caused connection abort."},
-    {EPIPE, 10053, "Software caused connection abort."},
-    {ECONNRESET, 10054, "Connection reset by peer."},
-    {ENOBUFS, 10055, "No buffer space available."},
-    {ENOTCONN, 10057, "Socket is not connected."},
-    {ETIMEDOUT, 10060, "Connection timed out."},
-    {ECONNREFUSED, 10061, "Connection refused."},
-    {EHOSTDOWN, 10064, "Host is down."},
-    {EHOSTUNREACH, 10065, "No route to host."},
+    {10013, "Permission denied."},
+    {10024, "Too many open files."},
+    {10048, "Address already in use."},
+    {10049, "Cannot assign requested address."},
+    {10050, "Network is down."},
+    {10051, "Network is unreachable."},
+    {10052, "Net dropped connection or reset."},
+    {10053, "Software caused connection abort."},
+    {10054, "Connection reset by peer."},
+    {10055, "No buffer space available."},
+    {10057, "Socket is not connected."},
+    {10060, "Connection timed out."},
+    {10061, "Connection refused."},
+    {10064, "Host is down."},
+    {10065, "No route to host."},
 };
+
+constexpr int wsaTimedOut = 10060;
+constexpr int wsaRefused = 10061;
 
 QString socketError(int number, const QString& text) {
     return QStringLiteral("Socket Error # %1\r\n%2").arg(number).arg(text);
@@ -39,14 +39,24 @@ QString sslError(const char* detail) {
     return QStringLiteral("Error connecting with SSL.\r\n") + QString::fromUtf8(detail);
 }
 
+QString knownSocketError(int wsaNumber) {
+    for (const auto& e : socketErrors)
+        if (e.wsaNumber == wsaNumber)
+            return socketError(wsaNumber, QString::fromLatin1(e.text));
+    return {};
+}
+
 } // namespace
 
 QString socketErrorMessage(int osError) {
-    for (const auto& e : socketErrors)
-        if (e.osError == osError)
-            return socketError(e.wsaNumber, QString::fromLatin1(e.text));
-    // No Windows Sockets counterpart: the system's own number and text.
-    return socketError(osError, QString::fromLocal8Bit(std::strerror(osError)) + u'.');
+    QString known = knownSocketError(platform::windowsSocketsNumber(osError));
+    if (!known.isEmpty())
+        return known;
+    // Not among the texts above: the system's own number and text.
+    QString text = QString::fromStdU16String(platform::systemErrorMessage(osError));
+    if (!text.endsWith(u'.'))
+        text += u'.';
+    return socketError(osError, text);
 }
 
 QString transferFailureMessage(CURLcode code, long osError, const char* detail) {
@@ -55,9 +65,8 @@ QString transferFailureMessage(CURLcode code, long osError, const char* detail) 
     // The error number libcurl keeps is its last one, which closing the
     // connection may have replaced; the text it wrote names the failure itself.
     if (code == CURLE_SEND_ERROR || code == CURLE_RECV_ERROR) {
-        for (const auto& e : socketErrors)
-            if (std::strstr(detail, std::strerror(e.osError)))
-                osError = e.osError;
+        if (int named = platform::socketErrorNamedIn(detail))
+            osError = named;
     }
     switch (code) {
     case CURLE_UNSUPPORTED_PROTOCOL:
@@ -71,9 +80,9 @@ QString transferFailureMessage(CURLcode code, long osError, const char* detail) 
         if (osError != 0)
             return socketErrorMessage(static_cast<int>(osError));
         if (code == CURLE_OPERATION_TIMEDOUT)
-            return socketErrorMessage(ETIMEDOUT);
+            return knownSocketError(wsaTimedOut);
         if (code == CURLE_COULDNT_CONNECT)
-            return socketErrorMessage(ECONNREFUSED);
+            return knownSocketError(wsaRefused);
         return QString::fromUtf8(detail);
     case CURLE_GOT_NOTHING:
         return QStringLiteral("Connection Closed Gracefully.");

@@ -7,7 +7,8 @@
 
 #include <curl/curl.h>
 
-// "Socket Error # <number>" CRLF <text> for a system error number (errno).
+// "Socket Error # <number>" CRLF <text> for a socket error as the system
+// reports it (errno, or WSAGetLastError on Windows).
 QString socketErrorMessage(int osError);
 
 // The message for a transfer libcurl ended with `code`; `osError` is its

@@ -4,10 +4,12 @@
 // platform (posix/, win32/); nothing here knows about the layers above.
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -161,6 +163,38 @@ private:
 std::optional<std::uint64_t> tcpBytesReceived(std::intptr_t socket);
 
 void closeSocket(std::intptr_t socket);
+
+// An existing file opened for reading, left shared with writers and deleters
+// (others may hold it open, as the download does). The caller closes it with
+// fclose. Throws "Cannot open file \"<path>\". <system message>".
+std::FILE* openForReading(const Path& path);
+
+// Positions a stream at a byte offset, 64-bit offsets included.
+bool seekTo(std::FILE* file, std::uint64_t offset);
+
+// The characters after which a path's file name begins ("/" on POSIX; "\",
+// "/" and the drive's ":" on Windows).
+std::u16string_view pathSeparators();
+
+// --- text and the network --------------------------------------------------
+
+// The bytes decoded from the named character set (as a Content-Type names it,
+// letters in any case) by the system's converter; an invalid sequence becomes
+// a replacement character. Nothing when the system does not know the name.
+std::optional<std::u16string> decodeCharset(std::string_view bytes, std::string_view charset);
+
+// The Windows Sockets number of a socket error as the system reports it
+// (errno on POSIX, WSAGetLastError on Windows); 0 when there is none.
+int windowsSocketsNumber(int osError);
+
+// The socket error whose system text appears in a message, as an error code
+// of the system; 0 when none does.
+int socketErrorNamedIn(std::string_view message);
+
+// True where the TLS library has no roots of its own and must be told to take
+// the system's certificate store (Windows); false where it is built with the
+// system's CA file and directory (POSIX).
+bool tlsRootsFromSystemStore();
 
 // --- the rest --------------------------------------------------------------
 

@@ -11,7 +11,7 @@ packages=(
     zip unzip libarchive-tools curl minisign
     python3-pil
     xvfb xauth xdotool xclip openbox x11-utils imagemagick
-    g++-mingw-w64-x86-64 wine wine64
+    g++-mingw-w64-x86-64 wine wine64 qt6-base-dev-tools locales
     e2fsprogs mount util-linux iproute2
     clang libclang-rt-14-dev
 )

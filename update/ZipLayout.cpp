@@ -1,5 +1,7 @@
 #include "ZipLayout.h"
 
+#include "Platform.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -28,13 +30,8 @@ std::uint64_t le64(const unsigned char* p) {
 }
 
 bool readAt(std::FILE* file, std::uint64_t offset, void* buffer, std::size_t size) {
-#ifdef _WIN32
-    if (_fseeki64(file, static_cast<__int64>(offset), SEEK_SET) != 0)
+    if (!platform::seekTo(file, offset))
         return false;
-#else
-    if (fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0)
-        return false;
-#endif
     return std::fread(buffer, 1, size, file) == size;
 }
 

@@ -80,6 +80,11 @@ void TestBodyDecoding::charset_data() {
                                   << QByteArray("\x80 caf\xe9") << QStringLiteral("€ café");
     QTest::newRow("iso-8859-15") << "text/plain; charset=iso-8859-15" << QByteArray("\xa4")
                                  << QStringLiteral("€");
+    // The Win32 layer's code page table has the same rows.
+    QTest::newRow("koi8-r") << "text/plain; charset=koi8-r" << QByteArray("\xc1")
+                            << QStringLiteral("\u0430");
+    QTest::newRow("shift_jis") << "text/plain; charset=Shift_JIS" << QByteArray("\x82\xa0")
+                               << QStringLiteral("\u3042");
 }
 
 void TestBodyDecoding::charset() {

@@ -15,6 +15,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -545,6 +546,39 @@ void shellOpenStartsTheProductWithoutWaiting() {
     platform::shellOpen(dir / L"missing.exe"); // ignored
 }
 
+// --- text ------------------------------------------------------------------
+
+// The rows of the Linux decoding test, with the same expected texts: the code
+// page table must give what iconv gives there.
+void charsetsDecodeAsOnLinux() {
+    struct Case {
+        const char* charset;
+        std::string bytes;
+        std::u16string text;
+    } cases[] = {
+        {"windows-1252", "\x80 caf\xe9", u"\u20ac caf\u00e9"},
+        {"Windows-1252", "\x9f", u"\u0178"},
+        {"iso-8859-15", "\xa4", u"\u20ac"},
+        {"ISO-8859-2", "\xb1", u"\u0105"},
+        {"koi8-r", "\xc1", u"\u0430"},
+        {"shift_jis", "\x82\xa0", u"\u3042"},
+        {"us-ascii", "a=b#", u"a=b#"},
+        {"windows-1252", "", u""},
+    };
+    for (const Case& c : cases) {
+        std::optional<std::u16string> text = platform::decodeCharset(c.bytes, c.charset);
+        if (!text || *text != c.text)
+            std::printf("  %s: got %s\n", c.charset, text ? narrow(*text).c_str() : "nothing");
+        CHECK(text && *text == c.text);
+    }
+    // Unknown names are left to the caller's fallback.
+    for (const char* unknown : {"x-no-such-set", "", "windows-1252x", "utf-7x"})
+        CHECK(!platform::decodeCharset("abc", unknown));
+    // An invalid sequence does not lose the text around it.
+    std::optional<std::u16string> broken = platform::decodeCharset("a\x81 z", "shift_jis");
+    CHECK(broken && broken->size() >= 2 && broken->front() == u'a' && broken->back() == u'z');
+}
+
 } // namespace
 
 int main() {
@@ -579,6 +613,7 @@ int main() {
         {"timesAndAttributesFromTheArchive", timesAndAttributesFromTheArchive},
         {"nameCodePagesAreTheSystems", nameCodePagesAreTheSystems},
         {"shellOpenStartsTheProductWithoutWaiting", shellOpenStartsTheProductWithoutWaiting},
+        {"charsetsDecodeAsOnLinux", charsetsDecodeAsOnLinux},
     };
     for (const Test& test : tests) {
         int before = failures;

@@ -1,0 +1,91 @@
+# Fills DEST with PROGRAM, the Qt plugins it loads and every DLL that these
+# import, found by reading their import tables (objdump -p) recursively in
+# SEARCH_DIRS. DLLs found nowhere there are the system's and stay out. The
+# copies are stripped: Debian's runtime DLLs carry their debug information.
+#
+#   -DPROGRAM= -DDEST= -DSEARCH_DIRS=a;b -DQT_PLUGIN_DIR= -DPLUGINS=platforms/qwindows.dll;...
+#   -DTRANSLATIONS=file.qm;... -DOBJDUMP= -DSTRIP=
+
+cmake_minimum_required(VERSION 3.25)
+
+foreach(variable PROGRAM DEST SEARCH_DIRS QT_PLUGIN_DIR OBJDUMP STRIP)
+    if(NOT ${variable})
+        message(FATAL_ERROR "DeployWindows.cmake: ${variable} is not set")
+    endif()
+endforeach()
+
+# Lower-case name -> path; the first directory listed wins.
+set(known "")
+foreach(dir IN LISTS SEARCH_DIRS)
+    file(GLOB dlls "${dir}/*.dll")
+    foreach(dll IN LISTS dlls)
+        get_filename_component(name "${dll}" NAME)
+        string(TOLOWER "${name}" key)
+        if(NOT DEFINED found_${key})
+            set(found_${key} "${dll}")
+        endif()
+    endforeach()
+endforeach()
+
+file(REMOVE_RECURSE "${DEST}")
+file(MAKE_DIRECTORY "${DEST}")
+
+function(copy_stripped source target)
+    get_filename_component(dir "${target}" DIRECTORY)
+    file(MAKE_DIRECTORY "${dir}")
+    execute_process(COMMAND "${STRIP}" --strip-unneeded -o "${target}" "${source}"
+                    RESULT_VARIABLE rc ERROR_VARIABLE errors)
+    if(NOT rc EQUAL 0)
+        message(FATAL_ERROR "strip ${source}: ${errors}")
+    endif()
+endfunction()
+
+get_filename_component(program_name "${PROGRAM}" NAME)
+copy_stripped("${PROGRAM}" "${DEST}/${program_name}")
+set(pending "${DEST}/${program_name}")
+foreach(plugin IN LISTS PLUGINS)
+    if(NOT EXISTS "${QT_PLUGIN_DIR}/${plugin}")
+        message(FATAL_ERROR "Qt plugin ${QT_PLUGIN_DIR}/${plugin} is missing")
+    endif()
+    copy_stripped("${QT_PLUGIN_DIR}/${plugin}" "${DEST}/${plugin}")
+    list(APPEND pending "${DEST}/${plugin}")
+endforeach()
+foreach(translation IN LISTS TRANSLATIONS)
+    get_filename_component(name "${translation}" NAME)
+    file(MAKE_DIRECTORY "${DEST}/translations")
+    file(COPY_FILE "${translation}" "${DEST}/translations/${name}" ONLY_IF_DIFFERENT)
+endforeach()
+
+set(copied "")
+set(system "")
+while(pending)
+    list(POP_FRONT pending file)
+    execute_process(COMMAND "${OBJDUMP}" -p "${file}" OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0)
+        message(FATAL_ERROR "${OBJDUMP} -p ${file} failed")
+    endif()
+    string(REGEX MATCHALL "DLL Name: [^\r\n]+" imports "${dump}")
+    foreach(line IN LISTS imports)
+        string(REGEX REPLACE "^DLL Name: " "" name "${line}")
+        string(STRIP "${name}" name)
+        string(TOLOWER "${name}" key)
+        if(key IN_LIST copied OR key IN_LIST system)
+            continue()
+        endif()
+        if(DEFINED found_${key})
+            get_filename_component(real "${found_${key}}" NAME)
+            copy_stripped("${found_${key}}" "${DEST}/${real}")
+            list(APPEND copied "${key}")
+            list(APPEND pending "${DEST}/${real}")
+        else()
+            list(APPEND system "${key}")
+        endif()
+    endforeach()
+endwhile()
+
+list(SORT copied)
+list(SORT system)
+list(JOIN copied " " copied_text)
+list(JOIN system " " system_text)
+message(STATUS "Deployed ${program_name} with: ${copied_text}")
+message(STATUS "Left to the system: ${system_text}")
