@@ -116,10 +116,17 @@ void InstallJournal::directory(const platform::Path& path) {
 void InstallJournal::beginMoves(const std::vector<Move>& moves) {
     std::string lines;
     for (const Move& move : moves) {
-        lines += "move\t" + relative(move.target) + "\t" + relative(move.staged);
-        if (!move.backup.empty())
-            lines += "\t" + relative(move.backup);
-        lines += "\n";
+        // Appended piece by piece: "\t" + a temporary string trips a false
+        // -Wrestrict in GCC 12.
+        lines += "move\t";
+        lines += relative(move.target);
+        lines += '\t';
+        lines += relative(move.staged);
+        if (!move.backup.empty()) {
+            lines += '\t';
+            lines += relative(move.backup);
+        }
+        lines += '\n';
     }
     append(lines + "begin\n", true);
 }

@@ -43,7 +43,8 @@ void writeMarker(const wchar_t* name, const std::wstring& text) {
     ::MoveFileExW(temporary.c_str(), name, MOVEFILE_REPLACE_EXISTING);
 }
 
-std::wstring currentDirectory() {
+// Only the new version reports where it was started.
+[[maybe_unused]] std::wstring currentDirectory() {
     wchar_t buffer[MAX_PATH];
     DWORD length = ::GetCurrentDirectoryW(MAX_PATH, buffer);
     return std::wstring(buffer, length);
