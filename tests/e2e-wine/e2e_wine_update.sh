@@ -23,6 +23,10 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=../../scripts/lib/xsession.sh
 source "$here/../../scripts/lib/xsession.sh"
+# Wine maps its windows and takes the focus more slowly than a native program.
+e2e_poll_seconds=0.2 e2e_activate_seconds=10 e2e_settle_seconds=0.3
+# shellcheck source=../support/e2e-common.sh
+source "$here/../support/e2e-common.sh"
 
 scenario=${1:?usage: $0 success|failure|system-store --deploy DIR ...}
 shift
@@ -81,8 +85,6 @@ server_pid=""
 updater_pid=""
 updater_rc=""
 product_pid=""
-
-log() { echo "[$(date +%T.%N | cut -c1-12)] $*"; }
 
 fail() {
     echo "FAIL ($scenario): $*" >&2
@@ -168,35 +170,6 @@ start_updater() {
 
 # --- driving the windows ---------------------------------------------------------------------
 
-wait_window() {
-    local regex=$1 seconds=$2 deadline=$((SECONDS + $2)) ids
-    while :; do
-        if ids=$(xdotool search --onlyvisible --name "$regex" 2>/dev/null); then
-            head -n1 <<<"$ids"
-            return 0
-        fi
-        kill -0 "$updater_pid" 2>/dev/null || fail "the updater exited while waiting for a window '$regex'"
-        [ "$SECONDS" -lt "$deadline" ] || fail "no window '$regex' within ${seconds}s"
-        sleep 0.2
-    done
-}
-
-window_shown() {
-    xdotool search --onlyvisible --name "$1" >/dev/null 2>&1
-}
-
-activate() {
-    timeout 10 xdotool windowactivate --sync "$1" >/dev/null 2>&1 || fail "could not activate window $1"
-}
-
-press() {
-    local wid=$1
-    shift
-    activate "$wid"
-    sleep 0.3 # wine takes the focus change a moment after the window manager
-    xdotool key --clearmodifiers "$@"
-}
-
 wait_updater_exit() {
     local seconds=$1 deadline=$((SECONDS + $1))
     while kill -0 "$updater_pid" 2>/dev/null; do
@@ -228,29 +201,8 @@ ERROR_BOX='^Atualizadorvantra$'
 
 # --- checks ----------------------------------------------------------------------------------
 
-expect_file() {
-    local file=$1 expected=$2
-    [ -f "$file" ] || fail "$file is missing"
-    [ "$(cat "$file"; echo x)" = "${expected}x" ] || fail "$file holds unexpected content: $(head -c 200 "$file")"
-}
-
 expect_same() {
     cmp -s "$1" "$2" || fail "$1 is not a copy of $2"
-}
-
-expect_absent() {
-    [ ! -e "$1" ] || fail "$1 should not exist"
-}
-
-expect_exit_code_zero() {
-    [ "$updater_rc" = 0 ] || fail "exit code $updater_rc, expected 0"
-}
-
-expect_requests() {
-    local path
-    for path in "$@"; do
-        grep -q "GET $path" "$work/server.log" || fail "the server saw no GET $path"
-    done
 }
 
 # The Windows message box layout that Ctrl+C copies. Wine hands text to X with LF line ends.

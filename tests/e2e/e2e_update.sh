@@ -18,6 +18,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=../../scripts/lib/xsession.sh
 source "$here/../../scripts/lib/xsession.sh"
+# shellcheck source=../support/e2e-common.sh
+source "$here/../support/e2e-common.sh"
 
 scenario=${1:?usage: $0 success|failure|kill|signed --updater F --server F --cert F --key F --port N}
 shift
@@ -65,8 +67,6 @@ mkdir -m 700 "$XDG_RUNTIME_DIR"
 
 OLD_PRODUCT=$'#!/bin/sh\n# Vantra 1.0\nexit 0\n'
 NEW_PRODUCT=$'#!/bin/sh\n# Vantra 2.0: records where, with how many arguments and in which session it was started.\nread -r _ _ _ _ _ sid _ </proc/$$/stat\nprintf \'%s\\n%s\\n%s\\n\' "$(pwd -P)" "$#" "$sid" >launched.txt\n'
-
-log() { echo "[$(date +%T.%N | cut -c1-12)] $*"; }
 
 fail() {
     echo "FAIL ($scenario): $*" >&2
@@ -138,38 +138,6 @@ start_updater() {
 
 # --- driving the window ----------------------------------------------------------------------
 
-# Prints the id of the visible window whose title matches REGEX (xdotool matches without case),
-# waiting at most SECONDS; fails early when the updater has exited.
-wait_window() {
-    local regex=$1 seconds=$2 deadline=$((SECONDS + $2)) ids
-    while :; do
-        if ids=$(xdotool search --onlyvisible --name "$regex" 2>/dev/null); then
-            head -n1 <<<"$ids"
-            return 0
-        fi
-        kill -0 "$updater_pid" 2>/dev/null || fail "the updater exited while waiting for a window '$regex'"
-        [ "$SECONDS" -lt "$deadline" ] || fail "no window '$regex' within ${seconds}s"
-        sleep 0.1
-    done
-}
-
-# True while a visible window matches REGEX.
-window_shown() {
-    xdotool search --onlyvisible --name "$1" >/dev/null 2>&1
-}
-
-activate() {
-    timeout 5 xdotool windowactivate --sync "$1" >/dev/null 2>&1 || fail "could not activate window $1"
-}
-
-# Activates the window and sends it the keys.
-press() {
-    local wid=$1
-    shift
-    activate "$wid"
-    xdotool key --clearmodifiers "$@"
-}
-
 wait_updater_exit() {
     local seconds=$1 deadline=$((SECONDS + $1))
     while kill -0 "$updater_pid" 2>/dev/null; do
@@ -190,20 +158,6 @@ ERROR_BOX='^Atualizadorvantra$'
 
 # --- checks ----------------------------------------------------------------------------------
 
-expect_file() {
-    local file=$1 expected=$2
-    [ -f "$file" ] || fail "$file is missing"
-    [ "$(cat "$file"; echo x)" = "${expected}x" ] || fail "$file holds unexpected content: $(head -c 200 "$file")"
-}
-
-expect_absent() {
-    [ ! -e "$1" ] || fail "$1 should not exist"
-}
-
-expect_exit_code_zero() {
-    [ "$updater_rc" = 0 ] || fail "exit code $updater_rc, expected 0"
-}
-
 # The product writes its marker after the updater has launched it; it is not waited for.
 expect_product_launched_in() {
     local dir=$1
@@ -216,13 +170,6 @@ expect_product_launched_in() {
     local own_session
     read -r _ _ _ _ _ own_session _ </proc/$$/stat
     [ "$session" != "$own_session" ] || fail "the new product runs in the updater's session"
-}
-
-expect_requests() {
-    local path
-    for path in "$@"; do
-        grep -q "GET $path" "$work/server.log" || fail "the server saw no GET $path"
-    done
 }
 
 expect_request_count() {

@@ -200,7 +200,7 @@ const QList<Case>& bufferBoundaryCases() {
                 tags.push_back(QByteArray(method) + ", " + sizeName);
                 all.push_back(
                     {tags.back().constData(),
-                     [codec, size] {
+                     [codec = codec, size = size] {
                          return zipOf(withProduct({file("dados/limite.bin", sample(size), codec)}));
                      },
                      {},
