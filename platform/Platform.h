@@ -59,8 +59,9 @@ void moveAside(const Path& from, const Path& to);
 bool discardFile(const Path& path);
 
 // The files' data and size on the disk (one syncfs per file system on Linux).
-// Throws Exception with the system's reason.
-void flushFiles(const std::vector<Path>& files);
+// Throws Exception with the system's reason. Plain strings, as a large
+// package's list is long.
+void flushFiles(const std::vector<Path::string_type>& files);
 
 // The entries of each directory on the disk (fsync; on Windows the moves
 // are written through and this does nothing). Throws Exception.
@@ -141,6 +142,10 @@ public:
     std::string readToEnd();
     // The data written so far, on the disk (fdatasync / FlushFileBuffers).
     void flush();
+    // Starts writing the data written so far to the disk and returns at once,
+    // so that a later flush has little left to wait for (sync_file_range on
+    // Linux; nothing on Windows, whose cache writes behind by itself).
+    void startWriteback();
     void close();
     // Deletes the file this handle has open, then closes it; `path` is the
     // name it was opened under.

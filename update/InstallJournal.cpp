@@ -114,8 +114,13 @@ void InstallJournal::directory(const platform::Path& path) {
 }
 
 void InstallJournal::beginMoves(const std::vector<Move>& moves) {
+    beginMoves(moves.size(), [&moves](std::size_t i) { return moves[i]; });
+}
+
+void InstallJournal::beginMoves(std::size_t count, const std::function<Move(std::size_t)>& moveAt) {
     std::string lines;
-    for (const Move& move : moves) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const Move move = moveAt(i);
         // Appended piece by piece: "\t" + a temporary string trips a false
         // -Wrestrict in GCC 12.
         lines += "move\t";

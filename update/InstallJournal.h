@@ -2,6 +2,7 @@
 
 #include "Platform.h"
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -44,6 +45,8 @@ public:
     void directory(const platform::Path& path);
 
     // The whole plan, then a mark that moves begin; on the disk when it returns.
+    // The moves are asked for one by one, so that the plan is never held twice.
+    void beginMoves(std::size_t count, const std::function<Move(std::size_t)>& move);
     void beginMoves(const std::vector<Move>& moves);
     // Every target is in place; on the disk when it returns.
     void installed();

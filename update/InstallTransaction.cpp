@@ -3,12 +3,14 @@
 #include "Exception.h"
 #include "ExceptionQt.h"
 
+#include <QHash>
 #include <QString>
 
 #include <filesystem>
 #include <set>
 #include <string>
 #include <system_error>
+#include <unordered_set>
 
 namespace {
 
@@ -28,15 +30,16 @@ bool present(const platform::Path& path) {
 
 // Names taken by this install: every target, and the backups chosen so far.
 // Compared without case, so that it also holds where names are not case-sensitive.
+// Only hashes are kept: a collision merely makes a backup take its next name.
 class TakenNames {
 public:
-    void add(const platform::Path& path) { keys_.insert(key(path)); }
+    void add(const platform::Path& path) { keys_.insert(qHash(key(path))); }
     bool free(const platform::Path& path) const {
-        return keys_.count(key(path)) == 0 && !present(path);
+        return keys_.count(qHash(key(path))) == 0 && !present(path);
     }
 
 private:
-    std::set<QString> keys_;
+    std::unordered_set<std::size_t> keys_;
 };
 
 // A backup named after its target where that fits, so that a start can find
@@ -60,7 +63,7 @@ platform::Path chooseBackup(const platform::Path& target, std::size_t step, Take
 
 struct Step {
     const StagedFile* file;
-    platform::Path backup;
+    platform::Path::string_type backup;
     bool movedAside = false;
     bool movedIn = false;
 };
@@ -111,7 +114,11 @@ void createDirectories(const platform::Path& directory, InstallJournal& journal)
 }
 
 platform::Path backupOfRunningExecutable(const platform::Path& executable) {
-    return executable.parent_path() / (u"." + executable.filename().u16string() + u".vzold");
+    // Built piece by piece: u"." + a temporary string trips a false -Wrestrict in GCC 12.
+    std::u16string name = u".";
+    name += executable.filename().u16string();
+    name += u".vzold";
+    return executable.parent_path() / name;
 }
 
 void installStaged(const std::vector<StagedFile>& files,
@@ -134,20 +141,22 @@ void installStaged(const std::vector<StagedFile>& files,
 
     // The plan, with every backup name, is on the disk before the first move.
     std::vector<Step> steps;
-    std::vector<InstallJournal::Move> plan;
     std::set<QString> filled;
-    std::vector<platform::Path> stagedPaths;
+    std::vector<platform::Path::string_type> stagedPaths;
     for (const StagedFile& file : files) {
         Step step{&file, {}};
         if (present(file.target) || filled.count(key(file.target)))
-            step.backup = chooseBackup(file.target, steps.size(), taken);
+            step.backup = chooseBackup(file.target, steps.size(), taken).native();
         filled.insert(key(file.target));
-        plan.push_back({file.target, file.temporary, step.backup});
         steps.push_back(std::move(step));
         stagedPaths.push_back(file.temporary);
     }
     platform::flushFiles(stagedPaths);
-    journal.beginMoves(plan);
+    stagedPaths = {};
+    journal.beginMoves(steps.size(), [&steps](std::size_t i) {
+        return InstallJournal::Move{steps[i].file->target, steps[i].file->temporary,
+                                    steps[i].backup};
+    });
 
     std::set<QString> touched;
     std::vector<platform::Path> touchedDirectories;
@@ -167,8 +176,9 @@ void installStaged(const std::vector<StagedFile>& files,
             } catch (const std::exception& e) {
                 failIn(*step.file->entry, e);
             }
-            if (touched.insert(key(step.file->target.parent_path())).second)
-                touchedDirectories.push_back(step.file->target.parent_path());
+            const platform::Path parent = platform::Path(step.file->target).parent_path();
+            if (touched.insert(key(parent)).second)
+                touchedDirectories.push_back(parent);
         }
         bool executableInstalled = false;
         for (const Step& step : steps) {

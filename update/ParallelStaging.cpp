@@ -29,6 +29,7 @@ constexpr std::size_t libraryReadBuffer = 256 << 10;
 constexpr std::size_t libraryOutput = 1 << 20;
 constexpr std::size_t libraryRawInput = 256 << 10; // LZMA, xz and zstd read their data in these
 constexpr auto keepAliveInterval = std::chrono::milliseconds(15);
+constexpr std::uint64_t writebackEvery = 8 << 20;
 constexpr std::size_t none = std::numeric_limits<std::size_t>::max();
 
 [[noreturn]] void throwSystem(const std::error_code& ec) {
@@ -125,21 +126,30 @@ public:
         platform::Path temporaryPath;
         platform::File file =
             createTemporary(target, entry.index, isTarget_, options_, temporaryPath);
-        staged.temporary = temporaryPath; // from here on, removed on failure
+        staged.temporary = temporaryPath.native(); // from here on, removed on failure
         if (entry.size > 0)
             file.reserve(entry.size); // a full disk fails here, before any decoding
+        // The disk writes while the entries decode, instead of all at the
+        // flush before the install.
+        std::uint64_t unsubmitted = 0;
         ByteSink sink = [&](const char* data, std::size_t size) {
             if (!shared_.wanted(position))
                 throw Cancelled{};
             file.write(data, size);
+            unsubmitted += size;
+            if (unsubmitted >= writebackEvery) {
+                file.startWriteback();
+                unsubmitted = 0;
+            }
         };
         if (DirectDecoder::handles(entry))
             direct_.decode(directFile(), entry, sink);
         else
             decodeEntry(libraryArchive(), entry, sink, buffer_);
+        file.startWriteback();
         file.close();
         staged.entry = &entry;
-        staged.target = std::move(target);
+        staged.target = target.native();
     }
 
 private:

@@ -7,10 +7,12 @@
 #include <vector>
 
 // A file entry decoded and verified into a temporary beside its target.
+// The paths are kept as plain strings: a path object also keeps each of its
+// components, several hundred bytes per entry of a large package.
 struct StagedFile {
     const ZipEntry* entry = nullptr;
-    platform::Path target;
-    platform::Path temporary;
+    platform::Path::string_type target;
+    platform::Path::string_type temporary;
 };
 
 struct StagingOptions {

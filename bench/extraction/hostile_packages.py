@@ -48,6 +48,7 @@ def main(root):
     package = os.path.join(case, "Vantra.zip")
     with zipfile.ZipFile(package, "w", zipfile.ZIP_LZMA) as z:
         z.writestr("dados/grande.bin", plain)
+        z.writestr("Vantra.exe", b"novo")  # an update must bring the executable
     with open(package, "r+b") as f:
         head = f.read(30)
         data = 30 + struct.unpack("<H", head[26:28])[0] + struct.unpack("<H", head[28:30])[0]
@@ -59,12 +60,15 @@ def main(root):
     zstd = subprocess.run(["zstd", "-q", "-c", "-3", "--long=27", "-"], input=plain,
                           stdout=subprocess.PIPE, check=True).stdout
     single_entry_zip(os.path.join(case, "Vantra.zip"), "dados/grande.bin", 93, plain, zstd)
+    with zipfile.ZipFile(os.path.join(case, "Vantra.zip"), "a") as z:
+        z.writestr("Vantra.exe", b"novo")
 
     case = os.path.join(root, "entries-100000")
     os.makedirs(case, exist_ok=True)
     with zipfile.ZipFile(os.path.join(case, "Vantra.zip"), "w", zipfile.ZIP_STORED) as z:
         for i in range(100000):
             z.writestr(f"dados/{i // 1000:03}/arquivo-{i:05}.txt", b"x")
+        z.writestr("Vantra.exe", b"novo")
 
 
 if __name__ == "__main__":

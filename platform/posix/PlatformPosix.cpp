@@ -128,11 +128,11 @@ bool discardFile(const Path& path) {
     return ::unlink(path.c_str()) == 0 || errno == ENOENT;
 }
 
-void flushFiles(const std::vector<Path>& files) {
+void flushFiles(const std::vector<Path::string_type>& files) {
     // One syncfs per file system costs about what one fdatasync does, where
     // a few thousand of them would each wait for the disk.
     std::vector<dev_t> flushed;
-    for (const Path& path : files) {
+    for (const Path::string_type& path : files) {
         int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
         if (fd < 0)
             throwErrno(errno);
@@ -405,6 +405,11 @@ std::string File::readToEnd() {
 void File::flush() {
     if (::fdatasync(fd_) != 0)
         throwErrno(errno);
+}
+
+void File::startWriteback() {
+    // Only a hint: a failure here shows, if at all, at the flush.
+    ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
 }
 
 void File::deleteAndClose(const Path& path) {

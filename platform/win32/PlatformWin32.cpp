@@ -181,8 +181,8 @@ bool discardFile(const Path& path) {
     return false;
 }
 
-void flushFiles(const std::vector<Path>& files) {
-    for (const Path& path : files) {
+void flushFiles(const std::vector<Path::string_type>& files) {
+    for (const Path::string_type& path : files) {
         HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -354,6 +354,8 @@ void File::flush() {
     if (!::FlushFileBuffers(handleOf(handle_)))
         throwLastError();
 }
+
+void File::startWriteback() {}
 
 void File::deleteAndClose(const Path&) {
     // Share mode 0 lets no one else open it for the deletion, not even us.

@@ -181,13 +181,13 @@ private slots:
         writeText(dir_ / "a", "a");
         std::filesystem::create_directory(dir_ / "sub");
         writeText(dir_ / "sub" / "b", "b");
-        flushFiles({dir_ / "a", dir_ / "sub" / "b"});
+        flushFiles({(dir_ / "a").native(), (dir_ / "sub" / "b").native()});
         flushDirectories({dir_, dir_ / "sub"});
-        for (const std::function<void()>& flush :
-             std::vector<std::function<void()>>{[&] {
-                                                    flushFiles({dir_ / "a", dir_ / "missing"});
-                                                },
-                                                [&] { flushDirectories({dir_ / "missing"}); }}) {
+        for (const std::function<void()>& flush : std::vector<std::function<void()>>{
+                 [&] {
+                     flushFiles({(dir_ / "a").native(), (dir_ / "missing").native()});
+                 },
+                 [&] { flushDirectories({dir_ / "missing"}); }}) {
             std::u16string message;
             try {
                 flush();

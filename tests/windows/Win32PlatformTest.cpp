@@ -442,7 +442,7 @@ void journalIsLockedAgainstEveryOtherOpener() {
     CHECK(!std::filesystem::exists(journal));
 
     writeFile(dir / L"a", "a");
-    platform::flushFiles({dir / L"a"});
+    platform::flushFiles({(dir / L"a").native()});
     platform::flushDirectories({dir / L""});
 }
 
