@@ -2,15 +2,14 @@
 
 #include "Exception.h"
 #include "ExceptionQt.h"
+#include "PathKeys.h"
 
-#include <QHash>
 #include <QString>
 
 #include <filesystem>
 #include <set>
 #include <string>
 #include <system_error>
-#include <unordered_set>
 
 namespace {
 
@@ -19,27 +18,19 @@ namespace {
                entry.name);
 }
 
-QString key(const platform::Path& path) {
-    return QString::fromStdU16String(path.lexically_normal().u16string()).toCaseFolded();
-}
-
 bool present(const platform::Path& path) {
     std::error_code ec;
     return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
 }
 
 // Names taken by this install: every target, and the backups chosen so far.
-// Compared without case, so that it also holds where names are not case-sensitive.
-// Only hashes are kept: a collision merely makes a backup take its next name.
 class TakenNames {
 public:
-    void add(const platform::Path& path) { keys_.insert(qHash(key(path))); }
-    bool free(const platform::Path& path) const {
-        return keys_.count(qHash(key(path))) == 0 && !present(path);
-    }
+    void add(const platform::Path& path) { names_.add(path); }
+    bool free(const platform::Path& path) const { return !names_.contains(path) && !present(path); }
 
 private:
-    std::unordered_set<std::size_t> keys_;
+    PathHashes names_;
 };
 
 // A backup named after its target where that fits, so that a start can find
@@ -145,9 +136,9 @@ void installStaged(const std::vector<StagedFile>& files,
     std::vector<platform::Path::string_type> stagedPaths;
     for (const StagedFile& file : files) {
         Step step{&file, {}};
-        if (present(file.target) || filled.count(key(file.target)))
+        if (present(file.target) || filled.count(pathKey(file.target)))
             step.backup = chooseBackup(file.target, steps.size(), taken).native();
-        filled.insert(key(file.target));
+        filled.insert(pathKey(file.target));
         steps.push_back(std::move(step));
         stagedPaths.push_back(file.temporary);
     }
@@ -162,7 +153,7 @@ void installStaged(const std::vector<StagedFile>& files,
     std::vector<platform::Path> touchedDirectories;
     // The directories this attempt made are entries of their parents.
     for (const platform::Path& created : journal.createdDirectories())
-        if (touched.insert(key(created.parent_path())).second)
+        if (touched.insert(pathKey(created.parent_path())).second)
             touchedDirectories.push_back(created.parent_path());
     try {
         for (Step& step : steps) {
@@ -177,13 +168,13 @@ void installStaged(const std::vector<StagedFile>& files,
                 failIn(*step.file->entry, e);
             }
             const platform::Path parent = platform::Path(step.file->target).parent_path();
-            if (touched.insert(key(parent)).second)
+            if (touched.insert(pathKey(parent)).second)
                 touchedDirectories.push_back(parent);
         }
         bool executableInstalled = false;
         for (const Step& step : steps) {
             std::error_code ec;
-            if (key(step.file->target) == key(executable) &&
+            if (pathKey(step.file->target) == pathKey(executable) &&
                 std::filesystem::equivalent(step.file->target, executable, ec))
                 executableInstalled = true;
         }

@@ -32,35 +32,20 @@ constexpr auto keepAliveInterval = std::chrono::milliseconds(15);
 constexpr std::uint64_t writebackEvery = 8 << 20;
 constexpr std::size_t none = std::numeric_limits<std::size_t>::max();
 
-[[noreturn]] void throwSystem(const std::error_code& ec) {
-    throw Exception(platform::systemErrorMessage(ec.value()));
-}
-
-void createParentDirectories(const platform::Path& target) {
-    platform::Path parent = target.parent_path();
-    std::error_code ec;
-    if (std::filesystem::is_directory(parent, ec))
-        return;
-    std::filesystem::create_directories(parent, ec);
-    if (ec)
-        throwSystem(ec);
-}
-
 // A short name of our own beside the target, so that a long target name
 // cannot make it too long, and one that is neither an existing file nor
 // another entry's target, which would be moved over it. The entry's index in
 // the name keeps workers from ever meeting on one file.
 platform::File createTemporary(const platform::Path& target, std::uint64_t index,
-                               const std::function<bool(const platform::Path&)>& isTarget,
-                               const StagingOptions& options, platform::Path& path) {
+                               const StagingHooks& hooks, platform::Path& path) {
     for (unsigned attempt = 0;; ++attempt) {
         std::string name = ".vz" + std::to_string(index) + "-" + std::to_string(attempt) + ".tmp";
         path = target.parent_path() / name;
         std::error_code ec;
-        if (isTarget(path) || std::filesystem::exists(std::filesystem::symlink_status(path, ec)))
+        if (hooks.isTarget(path) ||
+            std::filesystem::exists(std::filesystem::symlink_status(path, ec)))
             continue;
-        if (options.beforeTemporary)
-            options.beforeTemporary(path);
+        hooks.beforeTemporary(path);
         return platform::File::createNew(path);
     }
 }
@@ -109,23 +94,18 @@ struct ArchiveDiscard {
 // One thread's own handles and buffers.
 class Worker {
 public:
-    Worker(const ZipPackage& package, const platform::Path& base,
-           const std::function<bool(const platform::Path&)>& isTarget,
-           const StagingOptions& options, Shared& shared)
-        : package_(package), base_(base), isTarget_(isTarget), options_(options), shared_(shared) {}
+    Worker(const ZipPackage& package, const platform::Path& base, const StagingHooks& hooks,
+           Shared& shared)
+        : package_(package), base_(base), hooks_(hooks), shared_(shared) {}
 
     void stage(const ZipEntry& entry, std::size_t position, StagedFile& staged) {
         platform::Path target = targetPath(base_, entry.name);
         {
             std::lock_guard lock(shared_.directories);
-            if (options_.createDirectories)
-                options_.createDirectories(entry, target.parent_path());
-            else
-                createParentDirectories(target);
+            hooks_.createDirectories(entry, target.parent_path());
         }
         platform::Path temporaryPath;
-        platform::File file =
-            createTemporary(target, entry.index, isTarget_, options_, temporaryPath);
+        platform::File file = createTemporary(target, entry.index, hooks_, temporaryPath);
         staged.temporary = temporaryPath.native(); // from here on, removed on failure
         if (entry.size > 0)
             file.reserve(entry.size); // a full disk fails here, before any decoding
@@ -185,8 +165,7 @@ private:
 
     const ZipPackage& package_;
     const platform::Path& base_;
-    const std::function<bool(const platform::Path&)>& isTarget_;
-    const StagingOptions& options_;
+    const StagingHooks& hooks_;
     Shared& shared_;
     PackageFilePtr directFile_;
     DirectDecoder direct_;
@@ -212,8 +191,7 @@ std::size_t stagingBytesPerWorker() {
 
 std::vector<StagedFile> stageFiles(const ZipPackage& package,
                                    const std::vector<const ZipEntry*>& files,
-                                   const platform::Path& baseDirectory,
-                                   const std::function<bool(const platform::Path&)>& isTarget,
+                                   const platform::Path& baseDirectory, const StagingHooks& hooks,
                                    const StagingOptions& options) {
     std::vector<StagedFile> staged(files.size());
     if (files.empty())
@@ -234,7 +212,7 @@ std::vector<StagedFile> stageFiles(const ZipPackage& package,
 
     auto work = [&] {
         try {
-            Worker worker(package, baseDirectory, isTarget, options, shared);
+            Worker worker(package, baseDirectory, hooks, shared);
             for (std::size_t i; (i = next.fetch_add(1)) < order.size();) {
                 std::size_t position = order[i];
                 if (!shared.wanted(position))

@@ -20,11 +20,15 @@ struct StagingOptions {
     // Called on the calling thread, again and again, while the workers run:
     // the window handles its events there.
     std::function<void()> keepAlive;
-    // Called on a worker before each temporary is created, so that a record of
-    // it can be made first.
+};
+
+// What the staging asks of the install it prepares; called on the workers.
+struct StagingHooks {
+    // Whether a name is another entry's target, which a temporary must not take.
+    std::function<bool(const platform::Path&)> isTarget;
+    // Before each temporary is created, so that a record of it is made first.
     std::function<void(const platform::Path& temporary)> beforeTemporary;
-    // Creates the missing directories up to `directory`, one worker at a time;
-    // by default they are simply created.
+    // Creates the missing directories up to `directory`; one worker at a time.
     std::function<void(const ZipEntry& entry, const platform::Path& directory)> createDirectories;
 };
 
@@ -37,13 +41,11 @@ std::size_t stagingBytesPerWorker();
 
 // Decodes every entry of `files` (file entries in central-directory order)
 // into a new temporary beside its target below `baseDirectory`, on several
-// threads, largest entries first. `isTarget` tells the names of other entries'
-// targets, which a temporary must not take. Returns the staged files in the
-// order of `files`. On failure the workers stop, every temporary made is
+// threads, largest entries first. Returns the staged files in the order of
+// `files`. On failure the workers stop, every temporary made is
 // removed, and the error thrown is that of the earliest entry in `files` that
 // failed, whatever the timing.
 std::vector<StagedFile> stageFiles(const ZipPackage& package,
                                    const std::vector<const ZipEntry*>& files,
-                                   const platform::Path& baseDirectory,
-                                   const std::function<bool(const platform::Path&)>& isTarget,
+                                   const platform::Path& baseDirectory, const StagingHooks& hooks,
                                    const StagingOptions& options = {});

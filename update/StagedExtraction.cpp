@@ -7,13 +7,11 @@
 #include "InstallJournal.h"
 #include "InstallTransaction.h"
 #include "ParallelStaging.h"
-
-#include <QHash>
+#include "PathKeys.h"
 
 #include <filesystem>
 #include <string>
 #include <system_error>
-#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -102,20 +100,8 @@ void createEntryDirectories(const ZipEntry& entry, const platform::Path& directo
     }
 }
 
-// Every target of the package, compared without case so that it also holds
-// where names are not case-sensitive. Only hashes are kept: a collision merely
-// makes a temporary take its next name.
-class Targets {
-public:
-    void add(const platform::Path& target) { keys_.insert(key(target)); }
-    bool contains(const platform::Path& path) const { return keys_.count(key(path)) > 0; }
-
-private:
-    static std::size_t key(const platform::Path& path) {
-        return qHash(QString::fromStdU16String(path.lexically_normal().u16string()).toCaseFolded());
-    }
-    std::unordered_set<std::size_t> keys_;
-};
+// Every target of the package: a temporary takes none of their names.
+using Targets = PathHashes;
 
 // What an attempt created outside the transaction's own undo: the
 // directories, removed last first once the temporaries in them are gone.
@@ -141,16 +127,15 @@ void stageAndInstall(const ZipPackage& package, const platform::Path& baseDirect
             files.push_back(&entry);
     }
 
-    StagingOptions journaled = options;
-    journaled.beforeTemporary = [&temporaries](const platform::Path& path) {
+    StagingHooks hooks;
+    hooks.isTarget = [&targets](const platform::Path& path) { return targets.contains(path); };
+    hooks.beforeTemporary = [&temporaries](const platform::Path& path) {
         temporaries.record(path);
     };
-    journaled.createDirectories = [&journal](const ZipEntry& entry,
-                                             const platform::Path& directory) {
+    hooks.createDirectories = [&journal](const ZipEntry& entry, const platform::Path& directory) {
         createEntryDirectories(entry, directory, journal);
     };
-    auto isTarget = [&targets](const platform::Path& path) { return targets.contains(path); };
-    std::vector<StagedFile> staged = stageFiles(package, files, baseDirectory, isTarget, journaled);
+    std::vector<StagedFile> staged = stageFiles(package, files, baseDirectory, hooks, options);
     for (const StagedFile& file : staged) {
         temporaries.add(file.temporary);
         platform::setStagedAttributesFromZip(file.temporary, file.entry->hostSystem,

@@ -133,20 +133,23 @@ void flushFiles(const std::vector<Path::string_type>& files) {
     // a few thousand of them would each wait for the disk.
     std::vector<dev_t> flushed;
     for (const Path::string_type& path : files) {
+        // Only a file system not flushed yet costs an open.
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0)
+            throwErrno(errno);
+        if (S_ISLNK(st.st_mode))
+            throwErrno(ELOOP); // never a staged file of ours
+        if (std::find(flushed.begin(), flushed.end(), st.st_dev) != flushed.end())
+            continue;
         int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
         if (fd < 0)
             throwErrno(errno);
-        struct stat st;
-        int rc = ::fstat(fd, &st);
-        if (rc == 0 && std::find(flushed.begin(), flushed.end(), st.st_dev) == flushed.end()) {
-            rc = ::syncfs(fd);
-            if (rc == 0)
-                flushed.push_back(st.st_dev);
-        }
+        int rc = ::syncfs(fd);
         int code = errno;
         ::close(fd);
         if (rc != 0)
             throwErrno(code);
+        flushed.push_back(st.st_dev);
     }
 }
 

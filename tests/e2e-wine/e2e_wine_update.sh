@@ -170,18 +170,6 @@ start_updater() {
 
 # --- driving the windows ---------------------------------------------------------------------
 
-wait_updater_exit() {
-    local seconds=$1 deadline=$((SECONDS + $1))
-    while kill -0 "$updater_pid" 2>/dev/null; do
-        [ "$SECONDS" -lt "$deadline" ] || fail "the updater did not exit within ${seconds}s"
-        sleep 0.2
-    done
-    updater_rc=0
-    wait "$updater_pid" || updater_rc=$?
-    updater_pid=""
-    log "updater exited with code $updater_rc"
-}
-
 # The old product was ended by a termination request (exit code 0), not by its own end (3).
 expect_old_product_terminated() {
     local deadline=$((SECONDS + 30)) rc=0

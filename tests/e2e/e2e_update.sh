@@ -138,18 +138,6 @@ start_updater() {
 
 # --- driving the window ----------------------------------------------------------------------
 
-wait_updater_exit() {
-    local seconds=$1 deadline=$((SECONDS + $1))
-    while kill -0 "$updater_pid" 2>/dev/null; do
-        [ "$SECONDS" -lt "$deadline" ] || fail "the updater did not exit within ${seconds}s"
-        sleep 0.1
-    done
-    updater_rc=0
-    wait "$updater_pid" || updater_rc=$?
-    updater_pid=""
-    log "updater exited with code $updater_rc"
-}
-
 # Titles: the main window, the confirmation (both "Atualização" boxes) and the error display,
 # whose caption is the application title derived from the executable's name.
 MAIN_WINDOW='^Atualizador$'

@@ -43,6 +43,19 @@ press() {
     xdotool key --clearmodifiers "$@"
 }
 
+# Waits at most SECONDS for the updater to end; its exit code goes to updater_rc.
+wait_updater_exit() {
+    local seconds=$1 deadline=$((SECONDS + $1))
+    while kill -0 "$updater_pid" 2>/dev/null; do
+        [ "$SECONDS" -lt "$deadline" ] || fail "the updater did not exit within ${seconds}s"
+        sleep "$e2e_poll_seconds"
+    done
+    updater_rc=0
+    wait "$updater_pid" || updater_rc=$?
+    updater_pid=""
+    log "updater exited with code $updater_rc"
+}
+
 expect_file() {
     local file=$1 expected=$2
     [ -f "$file" ] || fail "$file is missing"
